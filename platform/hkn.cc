@@ -1,0 +1,121 @@
+#include "platform/hkn.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "platform/root.h"
+
+struct HKN_ParamList {
+  std::string input;
+};
+
+const uint16_t HKN_NODE_system_log = 0x101;
+const uint16_t HKN_NODE_system_sysAlert = 0x102;
+const uint16_t HKN_NODE_system_progressTerm_progressText = 0x201;
+const uint16_t HKN_NODE_system_progressTerm_statusText = 0x202;
+
+namespace dawnstep {
+namespace {
+
+const char kNodeDir[] = "/run/hkn";
+
+std::string UtcMicroTimestamp() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  tm parts{};
+  gmtime_r(&now.tv_sec, &parts);
+  char text[40];
+  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  char full[64];
+  snprintf(full, sizeof full, "%s.%06ldZ", text, static_cast<long>(now.tv_usec));
+  return full;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  // One write keeps concurrent records whole under O_APPEND.
+  ssize_t written;
+  do {
+    written = write(fd, data.data(), data.size());
+  } while (written < 0 && errno == EINTR);
+  return written == static_cast<ssize_t>(data.size());
+}
+
+class FileHkn : public HknInterface {
+ public:
+  int32_t CheckSig(uint32_t*, int32_t, uint32_t*) override { return 0; }
+
+  HKN_ParamList* ParamListCreate(uint32_t, uint32_t) override { return new HKN_ParamList; }
+
+  int32_t ParamListAddString(HKN_ParamList* list, const char* text) override {
+    list->input = text;
+    return 0;
+  }
+
+  int32_t Set(uint32_t node, void*, HKN_ParamList* list, void*, uint32_t) override {
+    const char* file = HknNodeFile(node);
+    if (*file == '\0' || list == nullptr) return -1;
+    std::string dir = RootPath(kNodeDir);
+    mkdir(dir.c_str(), 0755);
+    int fd = open(RootPath(file).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    nlohmann::json record = {
+        {"time", UtcMicroTimestamp()}, {"pid", getpid()}, {"text", list->input}};
+    std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    line += '\n';
+    bool ok = WriteAll(fd, line);
+    close(fd);
+    return ok ? 0 : -1;
+  }
+
+  void ParamListDestroy(HKN_ParamList* list) override { delete list; }
+};
+
+HknInterface* current = nullptr;
+
+HknInterface& Current() { return current != nullptr ? *current : RealHkn(); }
+
+}  // namespace
+
+HknInterface& RealHkn() {
+  static FileHkn real;
+  return real;
+}
+
+void SetHknInterface(HknInterface* hkn) { current = hkn; }
+
+const char* HknNodeFile(uint32_t node) {
+  if (node == HKN_NODE_system_log) return "/run/hkn/system.log";
+  if (node == HKN_NODE_system_sysAlert) return "/run/hkn/system.sysAlert";
+  if (node == HKN_NODE_system_progressTerm_progressText)
+    return "/run/hkn/system.progressTerm.progressText";
+  if (node == HKN_NODE_system_progressTerm_statusText)
+    return "/run/hkn/system.progressTerm.statusText";
+  return "";
+}
+
+}  // namespace dawnstep
+
+int32_t HKN_CheckSig(uint32_t* ours, int32_t expected, uint32_t* theirs) {
+  return dawnstep::Current().CheckSig(ours, expected, theirs);
+}
+
+HKN_ParamList* HKN_ParamListCreate(uint32_t outputs, uint32_t inputs) {
+  return dawnstep::Current().ParamListCreate(outputs, inputs);
+}
+
+int32_t HKN_ParamListAddString(HKN_ParamList* list, const char* text) {
+  return dawnstep::Current().ParamListAddString(list, text);
+}
+
+int32_t HKN_Set(uint32_t node, void* reserved, HKN_ParamList* list, void* output, uint32_t flags) {
+  return dawnstep::Current().Set(node, reserved, list, output, flags);
+}
+
+void HKN_ParamListDestroy(HKN_ParamList* list) { dawnstep::Current().ParamListDestroy(list); }

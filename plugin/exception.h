@@ -1,0 +1,21 @@
+#pragma once
+
+#include <exception>
+
+namespace dawnstep {
+
+// The base of the system's own failures: a printf-style message.
+class Exception : public std::exception {
+ public:
+  explicit Exception(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  Exception(const Exception& other);
+  Exception& operator=(const Exception&) = delete;
+  ~Exception() override;
+
+  const char* what() const noexcept override;
+
+ private:
+  char* message;
+};
+
+}  // namespace dawnstep

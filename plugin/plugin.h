@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <list>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "plugin/exception.h"
+
+namespace dawnstep {
+
+// Tag sets iterate in byte order, so every listing and walk is stable.
+using TagSet = std::set<std::string>;
+
+// One unit of boot-time configuration work. Plugins are created by the
+// loaders, register themselves as the last step of construction, and live
+// until the process ends: a worker names a plugin by its address.
+class Plugin {
+ public:
+  using ActivateFlags = uint32_t;
+  enum : ActivateFlags {
+    DryRun = 0x01,
+    InteractiveMode = 0x02,
+    TimeOps = 0x04,
+    SkipPlugin = 0x08,
+    HostProfilePresent = 0x10,
+    HostProfileBarrier = 0x20,
+    PreemptiveDisabled = 0x40,
+  };
+
+  static constexpr const char* kJsonKind = "json plugins";
+  static constexpr const char* kNativeKind = "native plugins";
+  static constexpr const char* kBuiltinKind = "builtin plugins";
+
+  // The process-wide registry.
+  struct Registry {
+    Registry();
+    std::ofstream runOnceFile;
+    std::unordered_set<std::string> disabledNames;
+    std::list<Plugin*> pendingPlugins;
+    std::unordered_multimap<std::string, Plugin*> providers;
+    TagSet interactiveTags;
+    std::unordered_set<std::string> kindTags;
+    uint32_t runOnceCount = 0;
+  };
+
+  Plugin(const std::string& name, const std::vector<std::string>& provides,
+         const std::vector<std::string>& requiredTags);
+
+  virtual bool Activate(ActivateFlags flags) = 0;
+
+  void Register();
+  bool Provides(const std::string& tag) const;
+
+  // Registry and loading.
+  static Registry& registry();
+  // Starts over with an empty registry (and an emptied run-once record);
+  // for tests, which load several plugin sets in one process.
+  static void ResetRegistry();
+  static void LoadPlugins(const std::unordered_set<std::string>& plugins, uint32_t seed);
+  static void LoadPlugin(const std::string& path);
+  static void LoadJsonPlugin(const std::string& path);
+  static void LoadNativePlugin(const std::string& path);
+  static void LoadBuiltins();
+  static void DisablePlugins(const std::vector<std::string>& names);
+  static uint32_t Interactive(const std::vector<std::string>& tags);
+  static bool RunOnce(const std::string& key);
+  static bool IsDryRun(ActivateFlags& flags);
+  static bool IsPreemptivePluginsDisabled(const ActivateFlags& flags);
+  static bool ApplyHostProfiles(ActivateFlags& flags, bool hostProfileAware);
+  static bool IsStatelessNetprov();
+
+  // Dependency-ordered activation.
+  static void ActivatePlugins(ActivateFlags& flags);
+  static bool ActivatePlugin(Plugin* plugin, ActivateFlags& flags);
+  bool Pending() const;
+  static bool Pending(const TagSet& tags);
+  bool Preempts(const Plugin* other) const;
+  void Finish(int32_t result, ActivateFlags& flags);
+  void PreemptProviders();
+  void UpdateHostProfileBarrier(ActivateFlags& flags);
+  bool CheckCycle(std::unordered_set<Plugin*>& visited);
+  static void CheckCycles();
+  static uint32_t DebugAction(const std::string& name);
+
+  // Tag queries.
+  static void DumpPluginsRequiring(const std::string& tag);
+  static void DumpPluginsProviding(const std::string& tag);
+  static void ListTags();
+
+  std::string name;
+  TagSet requires_;  // "requires" is a keyword
+  TagSet provides;
+  std::string pluginVersion;
+  bool runOnce = false;
+  TagSet requiredFlags;
+  TagSet disablingFlags;
+  bool nothingToStart = false;
+  bool disabled = false;
+  bool preemptiveProvider = false;
+  bool hostProfileAware = false;
+  int32_t apiVersion = 0;
+  bool assigned = false;
+
+ protected:
+  // Plugins are never destroyed through the base.
+  ~Plugin() = default;
+};
+
+}  // namespace dawnstep
