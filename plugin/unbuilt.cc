@@ -2,6 +2,7 @@
 // leaves as its real one lands.
 #include "main/logging.h"
 #include "plugin/plugin.h"
+#include "worker/worker.h"
 
 namespace dawnstep {
 
@@ -20,6 +21,8 @@ void Plugin::DumpPluginsRequiring(const std::string&) {}
 void Plugin::DumpPluginsProviding(const std::string&) {}
 
 void Plugin::ListTags() {}
+
+void Worker::LimitWorkers(int) {}
 
 void init_logging(const char*) {}
 
