@@ -1,7 +1,6 @@
 #include "plugin/plugin.h"
 
 #include <iostream>
-#include <memory>
 
 #include "platform/file_system.h"
 #include "platform/root.h"
@@ -9,8 +8,10 @@
 namespace dawnstep {
 namespace {
 
-std::unique_ptr<Plugin::Registry>& RegistryInstance() {
-  static std::unique_ptr<Plugin::Registry> instance;
+// Never destroyed: plugin objects must stay reachable until the process
+// ends, worker processes included.
+Plugin::Registry*& RegistryInstance() {
+  static Plugin::Registry* instance = nullptr;
   return instance;
 }
 
@@ -21,12 +22,19 @@ Plugin::Registry::Registry()
       kindTags{kJsonKind, kNativeKind, kBuiltinKind} {}
 
 Plugin::Registry& Plugin::registry() {
-  auto& instance = RegistryInstance();
-  if (!instance) instance = std::make_unique<Registry>();
+  Registry*& instance = RegistryInstance();
+  if (instance == nullptr) instance = new Registry;
   return *instance;
 }
 
-void Plugin::ResetRegistry() { RegistryInstance() = std::make_unique<Registry>(); }
+void Plugin::ResetRegistry() {
+  // Plugins are never destroyed, so a retired registry stays reachable with
+  // them rather than leaving them dangling.
+  static auto* retired = new std::vector<Registry*>;
+  Registry*& instance = RegistryInstance();
+  if (instance != nullptr) retired->push_back(instance);
+  instance = new Registry;
+}
 
 Plugin::Plugin(const std::string& name, const std::vector<std::string>& provides,
                const std::vector<std::string>& requiredTags)
