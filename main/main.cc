@@ -1,5 +1,4 @@
 #include <deque>
-#include <exception>
 #include <ostream>
 #include <string>
 
@@ -7,7 +6,6 @@
 #include "main/command_line.h"
 #include "main/option.h"
 #include "main/run_mode.h"
-#include "platform/host_log.h"
 #include "plugin/plugin.h"
 
 using namespace dawnstep;
@@ -34,13 +32,5 @@ int main(int argc, char** argv) {
   Plugin::registry();
   std::deque<std::string> args(argv + 1, argv + argc);
   CommandLine line = ReadArguments(args);
-  try {
-    return Run(line, ProcessHooks());
-  } catch (const std::exception& e) {
-    AlertLog() << "Dawnstep failed: " << e.what() << std::endl;
-    Log_Level(2, "Dawnstep failed: %s\n", e.what());
-  } catch (...) {
-    AlertLog() << "Dawnstep failed" << std::endl;
-  }
-  return 1;
+  return ReportFailures([&line] { return Run(line, ProcessHooks()); });
 }

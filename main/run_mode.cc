@@ -50,6 +50,18 @@ int Run(CommandLine& line, StartupHooks& hooks) {
   return 0;
 }
 
+int ReportFailures(const std::function<int()>& run) {
+  try {
+    return run();
+  } catch (const std::exception& e) {
+    AlertLog() << "Dawnstep failed: " << e.what() << std::endl;
+    Log_Level(2, "Dawnstep failed: %s\n", e.what());
+  } catch (...) {
+    AlertLog() << "Dawnstep failed" << std::endl;
+  }
+  return 1;
+}
+
 void LimitWorkersToHost(Plugin::ActivateFlags& flags, StartupHooks& hooks) {
   if (Plugin::IsStatelessNetprov()) {
     hooks.LimitWorkers(1);
