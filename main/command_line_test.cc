@@ -36,15 +36,6 @@ class CommandLineTest : public ::testing::Test {
   std::deque<std::string> args;
 };
 
-TEST_F(CommandLineTest, NothingGivenMeansNothingAsked) {
-  CommandLine line = Read({});
-  EXPECT_EQ(0u, line.flags);
-  EXPECT_EQ(0u, line.seed);
-  EXPECT_FALSE(line.AnyQuery());
-  EXPECT_TRUE(line.plugins.empty());
-  EXPECT_TRUE(hooks.events.empty());
-}
-
 TEST_F(CommandLineTest, FlagsIgnoreAttachedValues) {
   CommandLine line = Read({"--dry=yes", "--time-ops", "--disable-preemptive-plugins"});
   EXPECT_EQ(Plugin::DryRun | Plugin::TimeOps | Plugin::PreemptiveDisabled, line.flags);

@@ -56,25 +56,6 @@ TEST(OptionTest, NamesAreSortedAndMatchedWhole) {
   EXPECT_EQ(nullptr, FindOption("--disable-preemptive"));
 }
 
-TEST(OptionTest, ArgumentKinds) {
-  int none = 0, optional = 0, mandatory = 0;
-  for (const Option& option : kOptions) {
-    if (!option.TakesArgument()) {
-      ++none;
-    } else if (option.ArgumentOptional()) {
-      ++optional;
-    } else {
-      ++mandatory;
-    }
-  }
-  EXPECT_EQ(6, none);
-  EXPECT_EQ(4, optional);
-  EXPECT_EQ(3, mandatory);
-  EXPECT_TRUE(FindOption("--randomize")->ArgumentOptional());
-  EXPECT_FALSE(FindOption("--max-workers")->ArgumentOptional());
-  EXPECT_TRUE(FindOption("--max-workers")->TakesArgument());
-}
-
 TEST(OptionTest, CommandLineErrorsEscapeStandardHandlers) {
   auto throwsPast = [](auto thrown) {
     try {

@@ -15,15 +15,5 @@ TEST(MemoryTest, HostQueryCountsBytesNotUnits) {
   EXPECT_LT(*bytes, fromPages + pageSize);
 }
 
-TEST(MemoryTest, QueryCanBeReplacedAndRestored) {
-  const std::optional<uint64_t> host = MainMemoryBytes();
-  SetMainMemoryQuery([] { return std::optional<uint64_t>(); });
-  EXPECT_EQ(std::nullopt, MainMemoryBytes());
-  SetMainMemoryQuery([] { return std::optional<uint64_t>(123); });
-  EXPECT_EQ(123u, MainMemoryBytes());
-  SetMainMemoryQuery(nullptr);
-  EXPECT_EQ(host, MainMemoryBytes());
-}
-
 }  // namespace
 }  // namespace dawnstep

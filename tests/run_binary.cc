@@ -20,6 +20,8 @@ namespace {
 }
 
 struct Pipe {
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
   Pipe() {
     if (pipe2(fds, O_CLOEXEC) != 0) Fail("pipe2");
   }
