@@ -16,12 +16,6 @@ void Plugin::ActivatePlugins(ActivateFlags&) {}
 
 uint32_t Plugin::DebugAction(const std::string&) { return 0; }
 
-void Plugin::DumpPluginsRequiring(const std::string&) {}
-
-void Plugin::DumpPluginsProviding(const std::string&) {}
-
-void Plugin::ListTags() {}
-
 void Worker::LimitWorkers(int) {}
 
 void init_logging(const char*) {}
