@@ -8,8 +8,6 @@ namespace dawnstep {
 
 void Plugin::LoadJsonPlugin(const std::string&) { throw Exception("unknown type"); }
 
-void Plugin::LoadNativePlugin(const std::string&) { throw Exception("unknown type"); }
-
 void Plugin::LoadBuiltins() {}
 
 void Plugin::ActivatePlugins(ActivateFlags&) {}
