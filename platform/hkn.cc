@@ -1,12 +1,12 @@
 #include "platform/hkn.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -61,8 +61,9 @@ class FileHkn : public HknInterface {
   int32_t Set(uint32_t node, void*, HKN_ParamList* list, void*, uint32_t) override {
     const char* file = HknNodeFile(node);
     if (*file == '\0' || list == nullptr) return -1;
-    std::string dir = RootPath(kNodeDir);
-    mkdir(dir.c_str(), 0755);
+    // A fresh root has no /run either.
+    std::error_code ignored;
+    std::filesystem::create_directories(RootPath(kNodeDir), ignored);
     int fd = open(RootPath(file).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
     nlohmann::json record = {
