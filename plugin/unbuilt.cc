@@ -1,6 +1,5 @@
 // Entry points whose subsystems are still being built. Each definition here
 // leaves as its real one lands.
-#include "main/logging.h"
 #include "plugin/plugin.h"
 #include "worker/worker.h"
 
@@ -23,9 +22,5 @@ void Plugin::DumpPluginsProviding(const std::string&) {}
 void Plugin::ListTags() {}
 
 void Worker::LimitWorkers(int) {}
-
-void init_logging(const char*) {}
-
-void init_fds(const char*) {}
 
 }  // namespace dawnstep
