@@ -9,10 +9,6 @@ namespace {
 
 bool kernelLogDeactivated = false;
 
-// The signature check is shared by every buffer: once it succeeds in a
-// process it is never made again.
-bool checkSig = true;
-
 }  // namespace
 
 void DeactivateKernelLog() { kernelLogDeactivated = true; }
@@ -37,6 +33,9 @@ int HknBuffer::sync() {
     text.str("");
     return 0;
   }
+  // Shared by every buffer: once the check succeeds in a process it is
+  // never made again.
+  static bool checkSig = true;
   if (checkSig) {
     uint32_t ours = 0;
     uint32_t theirs = 0;

@@ -1,12 +1,12 @@
 #include "platform/hkn.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -47,16 +47,6 @@ bool WriteAll(int fd, const std::string& data) {
   return written == static_cast<ssize_t>(data.size());
 }
 
-// Creates /run/hkn (and /run) under the root when missing.
-void MakeNodeDir() {
-  std::string dir = RootPath(kNodeDir);
-  for (size_t slash = dir.find('/', 1); slash != std::string::npos;
-       slash = dir.find('/', slash + 1)) {
-    mkdir(dir.substr(0, slash).c_str(), 0755);
-  }
-  mkdir(dir.c_str(), 0755);
-}
-
 class FileHkn : public HknInterface {
  public:
   int32_t CheckSig(uint32_t*, int32_t, uint32_t*) override { return 0; }
@@ -71,7 +61,9 @@ class FileHkn : public HknInterface {
   int32_t Set(uint32_t node, void*, HKN_ParamList* list, void*, uint32_t) override {
     const char* file = HknNodeFile(node);
     if (*file == '\0' || list == nullptr) return -1;
-    MakeNodeDir();
+    // A fresh root has no /run either.
+    std::error_code ignored;
+    std::filesystem::create_directories(RootPath(kNodeDir), ignored);
     int fd = open(RootPath(file).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
     nlohmann::json record = {

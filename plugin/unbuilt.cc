@@ -1,6 +1,5 @@
 // Entry points whose subsystems are still being built. Each definition here
 // leaves as its real one lands.
-#include "main/logging.h"
 #include "plugin/plugin.h"
 #include "worker/worker.h"
 
@@ -15,9 +14,5 @@ void Plugin::ActivatePlugins(ActivateFlags&) {}
 uint32_t Plugin::DebugAction(const std::string&) { return 0; }
 
 void Worker::LimitWorkers(int) {}
-
-void init_logging(const char*) {}
-
-void init_fds(const char*) {}
 
 }  // namespace dawnstep
