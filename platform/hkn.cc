@@ -66,9 +66,9 @@ class FileHkn : public HknInterface {
     std::filesystem::create_directories(RootPath(kNodeDir), ignored);
     int fd = open(RootPath(file).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
-    nlohmann::json record = {
+    nlohmann::ordered_json record = {
         {"time", UtcMicroTimestamp()}, {"pid", getpid()}, {"text", list->input}};
-    std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     line += '\n';
     bool ok = WriteAll(fd, line);
     close(fd);
