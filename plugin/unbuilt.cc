@@ -14,8 +14,6 @@ void Plugin::LoadBuiltins() {}
 
 void Plugin::ActivatePlugins(ActivateFlags&) {}
 
-uint32_t Plugin::DebugAction(const std::string&) { return 0; }
-
 void Plugin::DumpPluginsRequiring(const std::string&) {}
 
 void Plugin::DumpPluginsProviding(const std::string&) {}
