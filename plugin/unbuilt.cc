@@ -11,8 +11,6 @@ void Plugin::LoadBuiltins() {}
 
 void Plugin::ActivatePlugins(ActivateFlags&) {}
 
-uint32_t Plugin::DebugAction(const std::string&) { return 0; }
-
 void Worker::LimitWorkers(int) {}
 
 }  // namespace dawnstep
