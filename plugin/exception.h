@@ -18,4 +18,6 @@ class Exception : public std::exception {
   char* message;
 };
 
+class VersionException : public Exception { public: using Exception::Exception; };
+
 }  // namespace dawnstep

@@ -6,8 +6,6 @@
 
 namespace dawnstep {
 
-void Plugin::LoadJsonPlugin(const std::string&) { throw Exception("unknown type"); }
-
 void Plugin::LoadNativePlugin(const std::string&) { throw Exception("unknown type"); }
 
 void Plugin::LoadBuiltins() {}
