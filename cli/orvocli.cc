@@ -28,6 +28,17 @@ Dispatcher*& DispatcherSlot() {
   return dispatcher;
 }
 
+Dispatcher& SharedInstance() {
+  Dispatcher*& dispatcher = DispatcherSlot();
+  if (dispatcher == nullptr) {
+    dispatcher = new Dispatcher();
+    for (const char* directory : kCommandDirectories) {
+      dispatcher->AddExternalDirectory(RootPath(directory));
+    }
+  }
+  return *dispatcher;
+}
+
 }  // namespace
 
 OrvocliException::OrvocliException(const std::string& command, const std::string& stage,
@@ -36,14 +47,7 @@ OrvocliException::OrvocliException(const std::string& command, const std::string
 
 const char* OrvocliException::what() const noexcept { return message.c_str(); }
 
-Orvocli::Orvocli() {
-  Dispatcher*& dispatcher = DispatcherSlot();
-  if (dispatcher != nullptr) return;
-  dispatcher = new Dispatcher();
-  for (const char* directory : kCommandDirectories) {
-    dispatcher->AddExternalDirectory(RootPath(directory));
-  }
-}
+Orvocli::Orvocli() { SharedInstance(); }
 
 Dispatcher* Orvocli::SharedDispatcher() { return DispatcherSlot(); }
 
@@ -69,7 +73,7 @@ void Orvocli::Execute(const std::string& commandLine, bool dryRun, bool timeComm
 
   timeval start{};
   if (timeCommand) gettimeofday(&start, nullptr);
-  DispatcherSlot()->ExecuteCommand(input, output);
+  SharedInstance().ExecuteCommand(input, output);
   if (timeCommand) {
     timeval end{};
     gettimeofday(&end, nullptr);

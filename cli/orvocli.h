@@ -43,7 +43,7 @@ class Orvocli {
 
   // The process-wide dispatcher; null before the first instance exists.
   static Tolvar::AutoCli::Dispatcher* SharedDispatcher();
-  // Forgets the dispatcher, so that the next instance reads the command
+  // Forgets the dispatcher, so that the next use reads the command
   // directories of the current root; for tests, which use many roots.
   static void ResetDispatcher();
 };

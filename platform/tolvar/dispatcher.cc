@@ -47,7 +47,7 @@ std::vector<std::string> DescriptorFiles(const std::string& directory) {
 
 std::string Join(const std::vector<std::string>& words) {
   std::string joined;
-  for (const std::string& word : words) joined += (joined.empty() ? "" : " ") + word;
+  for (size_t i = 0; i < words.size(); ++i) joined += (i == 0 ? "" : " ") + words[i];
   return joined;
 }
 
