@@ -5,8 +5,6 @@
 
 namespace dawnstep {
 
-void Plugin::LoadJsonPlugin(const std::string&) { throw Exception("unknown type"); }
-
 void Plugin::LoadBuiltins() {}
 
 void Plugin::ActivatePlugins(ActivateFlags&) {}

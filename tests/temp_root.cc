@@ -39,6 +39,13 @@ void TempRoot::WriteFile(const std::string& fixed_path, const std::string& conte
   std::ofstream(full, std::ios::binary) << content;
 }
 
+void TempRoot::WriteScript(const std::string& fixed_path, const std::string& content) const {
+  WriteFile(fixed_path, content);
+  fs::permissions(Path(fixed_path), fs::perms::owner_all | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read |
+                                        fs::perms::others_exec);
+}
+
 void TempRoot::MakeDir(const std::string& fixed_path) const {
   fs::create_directories(Path(fixed_path));
 }

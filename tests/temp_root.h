@@ -19,6 +19,8 @@ class TempRoot {
   std::string Path(const std::string& fixed_path) const { return root + fixed_path; }
   // Writes `content` to the fixed path, creating parent directories.
   void WriteFile(const std::string& fixed_path, const std::string& content) const;
+  // WriteFile, then makes the file executable (a handler or helper script).
+  void WriteScript(const std::string& fixed_path, const std::string& content) const;
   void MakeDir(const std::string& fixed_path) const;
   std::string ReadFile(const std::string& fixed_path) const;
 

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/tolvar/command_descriptor.h"
+#include "platform/tolvar/command_records.h"
+
+namespace Tolvar::AutoCli {
+
+// Finds commands in the descriptor files of its directories and runs their
+// handlers as separate programs.
+class Dispatcher {
+ public:
+  Dispatcher() = default;
+  Dispatcher(const Dispatcher&) = delete;
+  Dispatcher& operator=(const Dispatcher&) = delete;
+
+  // Reads the ".json" descriptors of `directory` itself (not of its
+  // subdirectories). A command path defined before keeps its definition.
+  void AddExternalDirectory(const std::string& directory);
+
+  // Checks the input against the command's declaration and runs its
+  // handler; every failure becomes an error line of `output`.
+  void ExecuteCommand(std::shared_ptr<CommandInput> input,
+                      std::shared_ptr<CommandOutput> output);
+
+  const std::vector<std::string>& Directories() const { return directories; }
+
+ private:
+  std::vector<std::string> directories;
+  std::map<std::string, CommandDefinition> commands;
+};
+
+}  // namespace Tolvar::AutoCli
