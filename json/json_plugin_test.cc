@@ -280,12 +280,16 @@ ChildRun InChild(const TempRoot& root, const std::function<bool()>& work) {
   return run;
 }
 
-// The process-log records at the failure level.
+// The texts of the process-log records at the failure level, as echoed on
+// the child's standard error ("<time> Cr(2) <id>[<pid>]: <text>").
 Words FailureRecords(const std::string& err) {
   Words records;
   std::istringstream lines(err);
   for (std::string line; std::getline(lines, line);) {
-    if (line.starts_with("[2] ")) records.push_back(line.substr(4));
+    size_t text = line.find("]: ");
+    if (line.find(" Cr(2) ") != std::string::npos && text != std::string::npos) {
+      records.push_back(line.substr(text + 3));
+    }
   }
   return records;
 }
@@ -334,7 +338,11 @@ TEST_F(JsonPluginTest, HostProfileChoosesTheList) {
     return plugin->Activate(Plugin::HostProfilePresent | Plugin::HostProfileBarrier);
   });
   EXPECT_EQ("profile\nstart\nstart\n", root.ReadFile("/ran"));
-  EXPECT_EQ("Plugin tries to execute before host profile requirement.\n", run.err);
+  // (The root has no /var/log, so the redirection warned first.)
+  EXPECT_TRUE(run.err.ends_with("]: Failed opening log file " +
+                                root.Path("/var/log/dawnstep-orvocli-stdout.log") +
+                                "\nPlugin tries to execute before host profile requirement.\n"))
+      << run.err;
 
   // A dry run names the operation on the kernel log but says ": start".
   run = InChild(root, [&] { return plugin->Activate(Plugin::HostProfilePresent | Plugin::DryRun); });

@@ -6,11 +6,13 @@
 
 #include <fstream>
 
+#include "tests/log_capture.h"
 #include "tests/temp_root.h"
 
 namespace Tolvar::AutoCli {
 namespace {
 
+using dawnstep::testing::LogCapture;
 using dawnstep::testing::TempRoot;
 using Words = std::vector<std::string>;
 using ::testing::internal::CaptureStderr;
@@ -197,16 +199,14 @@ TEST_F(DispatcherTest, DescriptorsAreReadFromTheDirectoryItselfOnly) {
   root.WriteFile("/cmds/nohandler.json", R"({"namespace": "x", "commands": [{"name": "y"}]})");
   root.WriteFile("/cmds/notes.txt", DemoDescriptor("txt", "bin/good"));
   root.WriteFile("/cmds/sub/deeper.json", DemoDescriptor("deeper", "../bin/good"));
-  CaptureStderr();
+  LogCapture log;
   dispatcher.AddExternalDirectory(Dir("/cmds"));
   dispatcher.AddExternalDirectory(Dir("/absent"));
-  std::string warnings = GetCapturedStderr();
-  EXPECT_EQ("Skipping command descriptor " + Dir("/cmds/broken.json") +
-                ": is not valid JSON\n"
-                "Skipping command descriptor " +
-                Dir("/cmds/nohandler.json") +
-                ": command 1: 'handler' is not a non-empty string\n",
-            warnings);
+  EXPECT_EQ((Words{"Skipping command descriptor " + Dir("/cmds/broken.json") +
+                       ": is not valid JSON",
+                   "Skipping command descriptor " + Dir("/cmds/nohandler.json") +
+                       ": command 1: 'handler' is not a non-empty string"}),
+            log.Texts(dawnstep::kLogWarning));
   EXPECT_TRUE(Run({"demo", "good"}).empty());
   EXPECT_EQ("good\n", root.ReadFile("/ran"));
   EXPECT_EQ(Words{"Unknown command 'demo txt'"}, Run({"demo", "txt"}));
