@@ -2,7 +2,6 @@
 // leaves as its real one lands.
 #include "main/logging.h"
 #include "plugin/plugin.h"
-#include "worker/worker.h"
 
 namespace dawnstep {
 
@@ -21,8 +20,6 @@ void Plugin::DumpPluginsRequiring(const std::string&) {}
 void Plugin::DumpPluginsProviding(const std::string&) {}
 
 void Plugin::ListTags() {}
-
-void Worker::LimitWorkers(int) {}
 
 void init_logging(const char*) {}
 
