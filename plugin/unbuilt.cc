@@ -11,8 +11,6 @@ void Plugin::LoadNativePlugin(const std::string&) { throw Exception("unknown typ
 
 void Plugin::LoadBuiltins() {}
 
-void Plugin::ActivatePlugins(ActivateFlags&) {}
-
 uint32_t Plugin::DebugAction(const std::string&) { return 0; }
 
 void Plugin::DumpPluginsRequiring(const std::string&) {}
