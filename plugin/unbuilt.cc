@@ -9,8 +9,6 @@ void Plugin::LoadJsonPlugin(const std::string&) { throw Exception("unknown type"
 
 void Plugin::LoadNativePlugin(const std::string&) { throw Exception("unknown type"); }
 
-void Plugin::LoadBuiltins() {}
-
 uint32_t Plugin::DebugAction(const std::string&) { return 0; }
 
 void Plugin::DumpPluginsRequiring(const std::string&) {}
