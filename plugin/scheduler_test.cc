@@ -224,6 +224,12 @@ TEST_F(SchedulerTest, ReadinessQueries) {
   p.assigned = true;
   EXPECT_TRUE(p.Pending());
 
+  // A plugin that must wait is not attempted: no prompt, flags untouched.
+  Plugin::ActivateFlags attempt = Plugin::InteractiveMode | Plugin::SkipPlugin;
+  EXPECT_FALSE(Plugin::ActivatePlugin(&q, attempt));
+  EXPECT_EQ(Plugin::InteractiveMode | Plugin::SkipPlugin, attempt);
+  EXPECT_TRUE(events.empty());
+
   std::unordered_set<Plugin*> visited{&kin};
   EXPECT_TRUE(kin.CheckCycle(visited));
   visited.clear();

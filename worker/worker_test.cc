@@ -203,7 +203,7 @@ TEST_F(WorkerTest, DeadWorkersAreReportedAndReplaced) {
   TestPlugin slow("slow", {}, {}, [&](Plugin::ActivateFlags) { return gate.Pass(); });
   TestPlugin exits("exits", {}, {}, [](Plugin::ActivateFlags) -> bool { exit(7); });
   TestPlugin crashes("crashes", {}, {}, [](Plugin::ActivateFlags) -> bool {
-    raise(SIGSEGV);
+    raise(SIGTERM);
     return true;
   });
   for (TestPlugin* plugin : {&killed, &slow, &exits, &crashes}) {
@@ -217,11 +217,11 @@ TEST_F(WorkerTest, DeadWorkersAreReportedAndReplaced) {
   std::string printed = ::testing::internal::GetCapturedStdout();
   Outcomes outcomes;
   for (auto [plugin, code] : results) outcomes[plugin->name] = code;
-  EXPECT_EQ((Outcomes{{"killed", 9}, {"exits", 7}, {"crashes", SIGSEGV}}), outcomes);
+  EXPECT_EQ((Outcomes{{"killed", 9}, {"exits", 7}, {"crashes", SIGTERM}}), outcomes);
   EXPECT_NE(std::string::npos, printed.find("killed: exited with signal 9\n"));
   EXPECT_NE(std::string::npos, printed.find("exits: exited with code 7\n"));
   EXPECT_NE(std::string::npos,
-            printed.find("crashes: exited with signal " + std::to_string(SIGSEGV) + "\n"));
+            printed.find("crashes: exited with signal " + std::to_string(SIGTERM) + "\n"));
   ASSERT_EQ(1u, Worker::Pool().size());
   EXPECT_EQ(&slow, Worker::Pool()[0]->plugin);
 
