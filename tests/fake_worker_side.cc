@@ -10,20 +10,18 @@ namespace dawnstep::testing {
 FakeWorkerSide::FakeWorkerSide(uint32_t capacity, uint32_t seed)
     : capacity(capacity), randomOrder(seed != 0), random(seed != 0 ? seed : 1) {}
 
-void FakeWorkerSide::Note(const std::string& event) {
-  if (events != nullptr) events->push_back(event);
-}
+void FakeWorkerSide::Note(const std::string& event) { events->push_back(event); }
 
 bool FakeWorkerSide::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) {
   if ((flags & Plugin::SkipPlugin) != 0 || plugin->nothingToStart || plugin->disabled) {
     KernelLog() << "Dawnstep plugin " << plugin->name << " skipped." << std::endl;
-    Note("skip " + plugin->name + " " + std::to_string(flags));
+    if (events != nullptr) Note("skip " + plugin->name + " " + std::to_string(flags));
     completed.emplace_back(plugin, 0);
     return true;
   }
   if (running.size() >= capacity) return false;
   KernelLog() << "Activating Dawnstep plugin " << plugin->name << "." << std::endl;
-  Note("start " + plugin->name + " " + std::to_string(flags));
+  if (events != nullptr) Note("start " + plugin->name + " " + std::to_string(flags));
   bool succeeded = activate ? plugin->Activate(flags) : true;
   auto code = codes.find(plugin);
   running.emplace_back(plugin, code != codes.end() ? code->second : succeeded ? 0 : 1);
@@ -46,7 +44,7 @@ std::vector<WorkerSide::Outcome> FakeWorkerSide::PluginResults() {
     running.erase(running.begin(), running.begin() + count);
   }
   for (auto [plugin, code] : results) {
-    Note("result " + plugin->name + " " + std::to_string(code));
+    if (events != nullptr) Note("result " + plugin->name + " " + std::to_string(code));
     if (onResult) onResult(plugin);
   }
   return results;
