@@ -1,12 +1,78 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "plugin/plugin.h"
+
 namespace dawnstep {
 
-// The pool of forked worker processes that activate plugins.
+// A worker that can no longer serve: it died, or broke the protocol. The
+// pool reports `status` for `plugin` (null when the worker was idle).
+class WorkerException : public std::exception {
+ public:
+  WorkerException(Plugin* plugin, int status) : plugin(plugin), status(status) {}
+
+  Plugin* plugin;
+  int status;
+};
+
+// One forked worker process that activates the plugins it is sent, and the
+// process-wide pool of them. A worker is a copy of the main process, so a
+// request names its plugin by the plugin object's address.
 class Worker {
  public:
+  // A finished plugin and its result code: 0 for success.
+  using Outcome = std::pair<Plugin*, int32_t>;
+
+  // Forks the worker process; in the child this serves requests and never
+  // returns. Throws Exception when a pipe or the fork fails.
+  explicit Worker(bool dryRun);
+  ~Worker();
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  // Sends `plugin` to this worker if it is idle.
+  bool Assign(Plugin* plugin, Plugin::ActivateFlags flags);
+  // Reads this worker's answer; throws WorkerException when it is gone.
+  Outcome Result();
+
   // The most workers the pool may hold; negative means no practical limit.
   static void LimitWorkers(int n);
+  // Hands `plugin` to an idle worker, or completes it at once when it is
+  // skipped; false when every worker is busy and no more may be started.
+  static bool ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags);
+  // The plugins completed at once since the last call, then those whose
+  // workers answered or died; blocks only when there is nothing else.
+  static std::vector<Outcome> PluginResults();
+  // Starts one more worker if the limit allows.
+  static bool Spawn(bool dryRun);
+
+  static const std::vector<std::unique_ptr<Worker>>& Pool() { return workers; }
+  // Back to a fresh process for tests: busy workers are killed, every
+  // worker's pipes closed and its process reaped, queued results and the
+  // timing profile dropped, the limit lifted.
+  static void ResetPool();
+
+  int requestFd = -1;
+  int responseFd = -1;
+  pid_t pid = 0;
+  Plugin* plugin = nullptr;
+
+ private:
+  [[noreturn]] void Serve(bool dryRun);
+  void Reap(int* status);
+  Outcome Gone();
+  Outcome Rejected();
+
+  static uint32_t workerLimit;
+  static std::vector<std::unique_ptr<Worker>> workers;
+  static std::vector<Outcome> pendingResults;
 };
 
 }  // namespace dawnstep

@@ -1,0 +1,82 @@
+#include "platform/config_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "platform/root.h"
+
+namespace dawnstep {
+namespace {
+
+const char kStoreLog[] = "/var/lib/corvane/configstore.log";
+
+// Creates every missing directory of `path`; failures show up when the file
+// is opened.
+void MakeDirectories(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0755);
+  }
+  mkdir(path.c_str(), 0755);
+}
+
+void AppendLine(const std::string& line) {
+  std::string path = RootPath(kStoreLog);
+  MakeDirectories(path.substr(0, path.rfind('/')));
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error(path + ": " + strerror(errno));
+  std::string record = line + "\n";
+  ssize_t written;
+  do {
+    written = write(fd, record.data(), record.size());
+  } while (written < 0 && errno == EINTR);
+  int error = written < 0 ? errno : ENOSPC;
+  bool complete = written == static_cast<ssize_t>(record.size());
+  if (close(fd) != 0 && complete) {
+    error = errno;
+    complete = false;
+  }
+  if (!complete) throw std::runtime_error(path + ": " + strerror(error));
+}
+
+class FileConfigStore : public ConfigStore {
+ public:
+  void EndAutoConf() override { AppendLine("EndAutoConf"); }
+  void CleanupBootState() override { AppendLine("CleanupBootState"); }
+  void EnableMgmtdNotification(bool enable) override {
+    AppendLine(std::string("EnableMgmtdNotification ") + (enable ? "true" : "false"));
+  }
+};
+
+ConfigStore* current = nullptr;
+
+ConfigStore& CurrentStore() { return current != nullptr ? *current : RealConfigStore(); }
+
+}  // namespace
+
+ConfigStore& RealConfigStore() {
+  static FileConfigStore store;
+  return store;
+}
+
+void SetConfigStore(ConfigStore* store) { current = store; }
+
+}  // namespace dawnstep
+
+namespace OrvoConfigStore {
+
+void EndAutoConf() { dawnstep::CurrentStore().EndAutoConf(); }
+
+void CleanupBootState() { dawnstep::CurrentStore().CleanupBootState(); }
+
+void EnableMgmtdNotification(bool enable) {
+  dawnstep::CurrentStore().EnableMgmtdNotification(enable);
+}
+
+}  // namespace OrvoConfigStore

@@ -1,0 +1,86 @@
+#include "worker/profile.h"
+
+#include <sys/sysinfo.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/root.h"
+
+namespace dawnstep {
+namespace {
+
+Profile* liveProfile = nullptr;
+
+class SystemClock : public Profile::Clock {
+ public:
+  timeval Now() override {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    return now;
+  }
+
+  long UptimeSeconds() override {
+    struct sysinfo info{};
+    if (sysinfo(&info) != 0) return 0;
+    return info.uptime;
+  }
+};
+
+Profile::Clock* currentClock = nullptr;
+
+}  // namespace
+
+Profile::Clock& Profile::RealClock() {
+  static SystemClock clock;
+  return clock;
+}
+
+void Profile::SetClock(Clock* clock) { currentClock = clock; }
+
+Profile::Clock& Profile::CurrentClock() {
+  return currentClock != nullptr ? *currentClock : RealClock();
+}
+
+std::string ProfileTimestamp(const timeval& time) {
+  time_t seconds = time.tv_sec;
+  tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[64];
+  snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06ld", parts.tm_year + 1900,
+           parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+           static_cast<long>(time.tv_usec));
+  return text;
+}
+
+Profile::Profile()
+    : log(RootPath("/var/log/sysboot.log"), std::ios::out | std::ios::trunc),
+      creatorPid(getpid()) {
+  int64_t uptimeMicros = static_cast<int64_t>(CurrentClock().UptimeSeconds()) * 1000000;
+  startTime = CurrentClock().Now();
+  WriteLine("HVKernel Initialization Time: " + std::to_string(uptimeMicros));
+  liveProfile = this;
+}
+
+Profile::~Profile() {
+  if (liveProfile == this) liveProfile = nullptr;
+  if (getpid() != creatorPid) return;
+  WriteLine("=== Dawnstep configuration info ===");
+  WriteLine(" Start: " + ProfileTimestamp(startTime));
+  WriteLine(" End: " + ProfileTimestamp(CurrentClock().Now()));
+}
+
+void Profile::RecordPlugin(const std::string& name, const timeval& start) {
+  if (liveProfile == nullptr) return;
+  timeval end = CurrentClock().Now();
+  liveProfile->WriteLine("[" + ProfileTimestamp(start) + " - " + ProfileTimestamp(end) +
+                         "] sysboot: " + name);
+}
+
+// One complete line per flush: every process appends to the same open file,
+// and nothing stays buffered to be written twice after a fork.
+void Profile::WriteLine(const std::string& line) { log << line << '\n' << std::flush; }
+
+}  // namespace dawnstep
