@@ -32,7 +32,10 @@ void Plugin::ResetRegistry() {
   // them rather than leaving them dangling.
   static auto* retired = new std::vector<Registry*>;
   Registry*& instance = RegistryInstance();
-  if (instance != nullptr) retired->push_back(instance);
+  if (instance != nullptr) {
+    instance->runOnceFile.close();
+    retired->push_back(instance);
+  }
   instance = new Registry;
 }
 
