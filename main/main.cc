@@ -1,7 +1,7 @@
 #include "plugin/plugin.h"
 
 int main() {
-  dawnstep::Plugin::registry();
+  dawnstep::Plugin::OpenRunOnceRecord();
   dawnstep::Plugin::LoadPlugins({}, 0);
   return 0;
 }

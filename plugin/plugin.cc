@@ -16,9 +16,7 @@ std::unique_ptr<Plugin::Registry>& RegistryInstance() {
 
 }  // namespace
 
-Plugin::Registry::Registry()
-    : runOnceFile(RootPath("/.runonce"), std::ios::out | std::ios::trunc),
-      kindTags{kJsonKind, kNativeKind, kBuiltinKind} {}
+Plugin::Registry::Registry() : kindTags{kJsonKind, kNativeKind, kBuiltinKind} {}
 
 Plugin::Registry& Plugin::registry() {
   auto& instance = RegistryInstance();
@@ -26,7 +24,17 @@ Plugin::Registry& Plugin::registry() {
   return *instance;
 }
 
-void Plugin::ResetRegistry() { RegistryInstance() = std::make_unique<Registry>(); }
+void Plugin::OpenRunOnceRecord() {
+  std::ofstream& record = registry().runOnceFile;
+  if (record.is_open()) record.close();
+  record.clear();
+  record.open(RootPath("/.runonce"), std::ios::out | std::ios::trunc);
+}
+
+void Plugin::ResetRegistry() {
+  RegistryInstance() = std::make_unique<Registry>();
+  OpenRunOnceRecord();
+}
 
 Plugin::Plugin(const std::string& name, const std::vector<std::string>& provides,
                const std::vector<std::string>& requiredTags)
