@@ -117,15 +117,7 @@ int Dot(const std::string&, const std::vector<std::string>&) {
 }
 
 int Tags(const std::string&, const std::vector<std::string>&) {
-  PluginGraph graph = InstalledPlugins();
-  TagSet tags;
-  for (const PluginInfo& plugin : graph.plugins()) {
-    tags.insert(plugin.provides.begin(), plugin.provides.end());
-    tags.insert(plugin.requires_.begin(), plugin.requires_.end());
-  }
-  for (const std::string& tag : tags) {
-    if (!PluginGraph::IsKindTag(tag)) std::cout << tag << '\n';
-  }
+  for (const std::string& tag : InstalledPlugins().UsedTags()) std::cout << tag << '\n';
   return 0;
 }
 

@@ -41,6 +41,18 @@ std::vector<Blocker> PluginGraph::BlockersOf(size_t plugin) const {
   return blockers;
 }
 
+TagSet PluginGraph::UsedTags() const {
+  TagSet tags;
+  for (const PluginInfo& plugin : list) {
+    for (const TagSet* set : {&plugin.provides, &plugin.requires_}) {
+      for (const std::string& tag : *set) {
+        if (!IsKindTag(tag)) tags.insert(tag);
+      }
+    }
+  }
+  return tags;
+}
+
 std::vector<size_t> PluginGraph::Named(const std::string& name) const {
   std::vector<size_t> named;
   for (size_t i = 0; i < list.size(); ++i) {

@@ -41,6 +41,9 @@ class PluginGraph {
   // Indexes of the plugins named `name`.
   std::vector<size_t> Named(const std::string& name) const;
 
+  // Every tag a plugin provides or requires, kind tags excepted.
+  TagSet UsedTags() const;
+
   static bool IsKindTag(const std::string& tag);
 
  private:
