@@ -25,11 +25,10 @@ int Digits(const std::string& text, size_t pos, size_t count) {
   return value;
 }
 
-bool StartsWith(const std::string& text, const char* prefix, std::string* rest) {
-  std::string_view head(prefix);
-  if (text.compare(0, head.size(), head) != 0) return false;
-  *rest = text.substr(head.size());
-  return true;
+// The time after `label`, when the line is exactly that.
+std::optional<Micros> LabelledTime(const std::string& line, std::string_view label) {
+  if (!line.starts_with(label)) return std::nullopt;
+  return ParseProfileTime(line.substr(label.size()));
 }
 
 // "[start - end] sysboot: name"; names are taken whole, whatever they hold.
@@ -96,16 +95,16 @@ BootProfile ReadBootProfile(std::istream& in) {
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     ++number;
-    std::string rest;
-    if (StartsWith(line, kHeader, &rest)) {
+    std::optional<Micros> time;
+    if (line.starts_with(kHeader)) {
       profile = BootProfile();  // a new boot begins
       inTrailer = false;
     } else if (line == kTrailer) {
       inTrailer = true;
-    } else if (inTrailer && StartsWith(line, kStart, &rest) && ParseProfileTime(rest)) {
-      profile.start = ParseProfileTime(rest);
-    } else if (inTrailer && StartsWith(line, kEnd, &rest) && ParseProfileTime(rest)) {
-      profile.end = ParseProfileTime(rest);
+    } else if (inTrailer && (time = LabelledTime(line, kStart))) {
+      profile.start = time;
+    } else if (inTrailer && (time = LabelledTime(line, kEnd))) {
+      profile.end = time;
     } else if (std::optional<Activation> record = ParseRecord(line)) {
       profile.activations.push_back(std::move(*record));
     } else {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 #include "analyze/blame.h"
@@ -17,6 +18,7 @@
 #include "analyze/dot.h"
 #include "analyze/plot.h"
 #include "analyze/plugin_graph.h"
+#include "analyze/stdout_diversion.h"
 #include "analyze/verify.h"
 #include "log/hkn_buffer.h"
 #include "platform/root.h"
@@ -78,6 +80,7 @@ BootProfile ReadProfile(const std::string& path) {
 // The installed plugins, loaded as dawnstep loads them; files that fail
 // are reported by the loader on standard error.
 PluginGraph InstalledPlugins() {
+  StdoutDiversion diversion;
   Plugin::LoadPlugins({}, 0);
   return PluginGraph(RegisteredPlugins());
 }
@@ -129,13 +132,19 @@ std::string Counted(size_t count, const char* noun) {
 // plugin too); with files, those files alone, as `dawnstep --plugin` would.
 int Verify(const std::string&, const std::vector<std::string>& operands) {
   std::vector<std::string> files = operands;
-  if (files.empty()) {
-    Plugin::LoadBuiltins();
-    files = Plugin::InstalledPluginFiles();
+  std::ostringstream skipped;
+  size_t errors;
+  {
+    StdoutDiversion diversion;
+    if (files.empty()) {
+      Plugin::LoadBuiltins();
+      files = Plugin::InstalledPluginFiles();
+    }
+    std::sort(files.begin(), files.end());
+    files.erase(std::unique(files.begin(), files.end()), files.end());
+    errors = LoadPluginFiles(files, skipped);
   }
-  std::sort(files.begin(), files.end());
-  files.erase(std::unique(files.begin(), files.end()), files.end());
-  size_t errors = LoadPluginFiles(files, std::cout);
+  std::cout << skipped.str();
   std::vector<std::string> warnings = PluginWarnings(PluginGraph(RegisteredPlugins()));
   for (const std::string& warning : warnings) std::cout << warning << '\n';
   std::cout << Counted(files.size(), "file") << " checked: " << Counted(errors, "error") << ", "
