@@ -9,9 +9,8 @@ namespace {
 
 TEST(BlameTest, LongestFirstTiesByNameThenFileOrder) {
   BootProfile profile;
-  profile.activations = {{"short", 0, 1500},       {"zeta", 100, 2100},
-                         {"alpha", 5000, 7000},    {"alpha", 0, 2000},
-                         {"huge", 0, 12345678901}, {"negative", 2000, 1000}};
+  profile.activations = {{"short", 0, 1500}, {"zeta", 100, 2100},      {"alpha", 5000, 7000},
+                         {"alpha", 0, 2000}, {"huge", 0, 12345678901}, {"negative", 2000, 1000}};
   std::ostringstream out;
   WriteBlame(profile, out);
   EXPECT_EQ(

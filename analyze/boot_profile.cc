@@ -52,18 +52,16 @@ std::string FormatMillis(Micros micros) {
   const char* sign = micros < 0 ? "-" : "";
   uint64_t magnitude = micros < 0 ? 0 - static_cast<uint64_t>(micros) : micros;
   char text[40];
-  snprintf(text, sizeof text, "%s%" PRIu64 ".%03" PRIu64, sign, magnitude / 1000,
-           magnitude % 1000);
+  snprintf(text, sizeof text, "%s%" PRIu64 ".%03" PRIu64, sign, magnitude / 1000, magnitude % 1000);
   return text;
 }
 
 Micros BootProfile::Origin() const {
   if (start) return *start;
   if (activations.empty()) return 0;
-  return std::min_element(activations.begin(), activations.end(),
-                          [](const Activation& a, const Activation& b) {
-                            return a.start < b.start;
-                          })
+  return std::min_element(
+             activations.begin(), activations.end(),
+             [](const Activation& a, const Activation& b) { return a.start < b.start; })
       ->start;
 }
 

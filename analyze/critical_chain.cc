@@ -71,8 +71,7 @@ std::vector<ChainLink> CriticalChain(const BootProfile& profile, const PluginGra
   chain.push_back({first, "", false});
   // Zero-length records can touch each other both ways; never revisit.
   std::set<const Activation*> seen{first};
-  while (std::optional<ChainLink> next =
-             NextLink(*chain.back().activation, graph, byName, seen)) {
+  while (std::optional<ChainLink> next = NextLink(*chain.back().activation, graph, byName, seen)) {
     seen.insert(next->activation);
     chain.push_back(std::move(*next));
   }
@@ -84,11 +83,10 @@ void WriteCriticalChain(const std::vector<ChainLink>& chain, Micros origin, std:
   for (const ChainLink& link : chain) {
     Micros offset = link.activation->start - origin;
     out << indent << link.activation->name << "  start " << (offset < 0 ? "" : "+")
-        << FormatMillis(offset) << " ms  took "
-        << FormatMillis(link.activation->Duration()) << " ms";
+        << FormatMillis(offset) << " ms  took " << FormatMillis(link.activation->Duration())
+        << " ms";
     if (!link.tag.empty()) {
-      out << (link.preemption ? "  preemptive provider of '" : "  provides '") << link.tag
-          << "'";
+      out << (link.preemption ? "  preemptive provider of '" : "  provides '") << link.tag << "'";
     }
     out << '\n';
     indent += "  ";

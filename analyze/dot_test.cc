@@ -8,11 +8,12 @@ namespace dawnstep::analyze {
 namespace {
 
 TEST(DotTest, EdgesRunFromProviderToRequirerInStableOrder) {
-  PluginGraph graph({{"end-autoconf", {"builtin plugins"}, {"json plugins", "native plugins"}, false},
-                     {"net", {"json plugins", "network"}, {}, false},
-                     {"fast-net", {"json plugins", "network"}, {}, true},
-                     {"say \"hi\"\\", {"json plugins"}, {"usb", "network", "disk"}, false},
-                     {"disk", {"json plugins", "disk"}, {"usb"}, false}});
+  PluginGraph graph(
+      {{"end-autoconf", {"builtin plugins"}, {"json plugins", "native plugins"}, false},
+       {"net", {"json plugins", "network"}, {}, false},
+       {"fast-net", {"json plugins", "network"}, {}, true},
+       {"say \"hi\"\\", {"json plugins"}, {"usb", "network", "disk"}, false},
+       {"disk", {"json plugins", "disk"}, {"usb"}, false}});
   std::ostringstream out;
   WriteDot(graph, out);
   EXPECT_EQ(

@@ -56,8 +56,8 @@ struct UsageError : std::runtime_error {
 
 struct Command {
   const char* help;
-  bool takesLog;      // accepts --log FILE
-  size_t maxOperands; // SIZE_MAX: any number
+  bool takesLog;       // accepts --log FILE
+  size_t maxOperands;  // SIZE_MAX: any number
   std::function<int(const std::string& log, const std::vector<std::string>& operands)> run;
 };
 

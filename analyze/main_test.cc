@@ -1,10 +1,9 @@
 // The analyzer as a program: its exit statuses, its messages, and that it
 // leaves what a boot wrote untouched.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 
@@ -77,8 +76,9 @@ TEST(AnalyzerTest, ReportsAndStatuses) {
   EXPECT_EQ("   250.000 ms  net\n   249.500 ms  storage\n", blame.out);
   EXPECT_EQ("", blame.err);
 
-  root.WriteFile("/elsewhere.log", "[2026-03-05 07:08:09.100000 - 2026-03-05 07:08:09.100001] "
-                                   "sysboot: copied\ngarbage\n");
+  root.WriteFile("/elsewhere.log",
+                 "[2026-03-05 07:08:09.100000 - 2026-03-05 07:08:09.100001] "
+                 "sysboot: copied\ngarbage\n");
   Result other = RunAnalyzer(root, {"blame", "--log", root.Path("/elsewhere.log")});
   EXPECT_EQ(0, other.status);
   EXPECT_EQ("     0.001 ms  copied\n", other.out);
@@ -106,9 +106,10 @@ TEST(AnalyzerTest, ReportsAndStatuses) {
             broken.out);
   Result named = RunAnalyzer(root, {"verify", "--", "-odd.json", "-odd.json"});
   EXPECT_EQ(2, named.status);
-  EXPECT_EQ("Skipping -odd.json: No such file or directory\n"
-            "1 file checked: 1 error, 0 warnings\n",
-            named.out);
+  EXPECT_EQ(
+      "Skipping -odd.json: No such file or directory\n"
+      "1 file checked: 1 error, 0 warnings\n",
+      named.out);
 
   std::filesystem::remove(root.Path("/var/log/sysboot.log"));
   Result missing = RunAnalyzer(root, {"plot"});
@@ -132,13 +133,17 @@ TEST(AnalyzerTest, CommandLineErrorsAreUsageErrors) {
 
   Result unknown = RunAnalyzer(root, {"frobnicate"});
   EXPECT_EQ(2, unknown.status);
-  EXPECT_EQ("dawnstep-analyze: unknown command 'frobnicate'\n"
-            "Run 'dawnstep-analyze --help' for the list of commands.\n",
-            unknown.err);
+  EXPECT_EQ(
+      "dawnstep-analyze: unknown command 'frobnicate'\n"
+      "Run 'dawnstep-analyze --help' for the list of commands.\n",
+      unknown.err);
 
-  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {"blame", "extra"}, {"dot", "--log", "x"}, {"plot", "--log"}, {"blame", "-x"},
-           {"critical-chain", "a", "b"}}) {
+  for (std::vector<std::string> bad :
+       std::vector<std::vector<std::string>>{{"blame", "extra"},
+                                             {"dot", "--log", "x"},
+                                             {"plot", "--log"},
+                                             {"blame", "-x"},
+                                             {"critical-chain", "a", "b"}}) {
     Result result = RunAnalyzer(root, bad);
     EXPECT_EQ(2, result.status) << bad[1];
     EXPECT_NE(std::string::npos,
@@ -147,7 +152,8 @@ TEST(AnalyzerTest, CommandLineErrorsAreUsageErrors) {
   }
   Result commandHelp = RunAnalyzer(root, {"critical-chain", "--help"});
   EXPECT_EQ(0, commandHelp.status);
-  EXPECT_EQ(0u, commandHelp.out.find("Usage: dawnstep-analyze critical-chain [--log FILE] [PLUGIN]\n"));
+  EXPECT_EQ(0u,
+            commandHelp.out.find("Usage: dawnstep-analyze critical-chain [--log FILE] [PLUGIN]\n"));
 }
 
 }  // namespace

@@ -54,8 +54,8 @@ void WriteAxis(const Layout& layout, double rowsHeight, std::ostream& out) {
   out << "<g class=\"axis\">\n";
   for (Micros tick = 0; tick <= layout.span; tick += step) {
     std::string x = Number(layout.X(layout.origin + tick));
-    out << "<line x1=\"" << x << "\" y1=\"" << kTop - 6 << "\" x2=\"" << x << "\" y2=\""
-        << bottom << "\"/>\n"
+    out << "<line x1=\"" << x << "\" y1=\"" << kTop - 6 << "\" x2=\"" << x << "\" y2=\"" << bottom
+        << "\"/>\n"
         << "<text x=\"" << x << "\" y=\"" << kTop - 10 << "\" text-anchor=\"middle\">"
         << TickLabel(tick, step) << "</text>\n";
   }
@@ -70,10 +70,9 @@ void WriteBar(const Activation& record, const Layout& layout, double y, bool cri
   double width = std::max(1.0, layout.X(record.end) - x);
   out << "<text class=\"name\" x=\"" << Number(layout.labelWidth - 6) << "\" y=\""
       << Number(y + kBarHeight - 3) << "\" text-anchor=\"end\">" << name << "</text>\n"
-      << "<rect class=\"bar" << (critical ? " critical" : "") << "\" x=\"" << Number(x)
-      << "\" y=\"" << Number(y) << "\" width=\"" << Number(width) << "\" height=\""
-      << kBarHeight << "\"><title>" << name << ": start +"
-      << FormatMillis(record.start - layout.origin) << " ms, took " << took
+      << "<rect class=\"bar" << (critical ? " critical" : "") << "\" x=\"" << Number(x) << "\" y=\""
+      << Number(y) << "\" width=\"" << Number(width) << "\" height=\"" << kBarHeight << "\"><title>"
+      << name << ": start +" << FormatMillis(record.start - layout.origin) << " ms, took " << took
       << "</title></rect>\n"
       << "<text class=\"duration\" x=\"" << Number(x + width + 4) << "\" y=\""
       << Number(y + kBarHeight - 3) << "\">" << took << "</text>\n";
@@ -89,8 +88,7 @@ Micros TickStep(Micros span) {
   }
 }
 
-void WritePlot(const BootProfile& profile, const std::vector<ChainLink>& chain,
-               std::ostream& out) {
+void WritePlot(const BootProfile& profile, const std::vector<ChainLink>& chain, std::ostream& out) {
   std::vector<const Activation*> rows;
   for (const Activation& record : profile.activations) rows.push_back(&record);
   std::stable_sort(rows.begin(), rows.end(), [](const Activation* a, const Activation* b) {
@@ -105,9 +103,8 @@ void WritePlot(const BootProfile& profile, const std::vector<ChainLink>& chain,
   double width = layout.labelWidth + kChartWidth + kRightMargin;
   double height = kTop + rowsHeight + 10;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Number(width)
-      << "\" height=\"" << Number(height) << "\" viewBox=\"0 0 " << Number(width) << ' '
-      << Number(height) << "\">\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Number(width) << "\" height=\""
+      << Number(height) << "\" viewBox=\"0 0 " << Number(width) << ' ' << Number(height) << "\">\n"
       << "<style>\n"
       << "text { font: 12px monospace; fill: #222; }\n"
       << ".axis line { stroke: #ddd; }\n"
@@ -119,8 +116,7 @@ void WritePlot(const BootProfile& profile, const std::vector<ChainLink>& chain,
       << "); the critical chain is drawn in red</text>\n";
   WriteAxis(layout, rowsHeight, out);
   for (size_t row = 0; row < rows.size(); ++row) {
-    WriteBar(*rows[row], layout, kTop + row * kRowHeight + 3, critical.count(rows[row]) != 0,
-             out);
+    WriteBar(*rows[row], layout, kTop + row * kRowHeight + 3, critical.count(rows[row]) != 0, out);
   }
   out << "</svg>\n";
 }

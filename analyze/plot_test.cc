@@ -47,8 +47,8 @@ class XmlReader {
   }
   std::string Name() {
     size_t start = pos;
-    while (pos < doc.size() && (isalnum(static_cast<unsigned char>(doc[pos])) ||
-                                doc[pos] == '-' || doc[pos] == ':' || doc[pos] == '_')) {
+    while (pos < doc.size() && (isalnum(static_cast<unsigned char>(doc[pos])) || doc[pos] == '-' ||
+                                doc[pos] == ':' || doc[pos] == '_')) {
       ++pos;
     }
     if (pos == start) Fail("expected a name");
@@ -173,9 +173,9 @@ TEST(PlotTest, OneBarPerRecordWithReadableNamesAndTheChainHighlighted) {
   for (const Element* group : All(svg, "g")) {
     for (const Element* text : All(*group, "text")) ticks.push_back(text->text);
   }
-  EXPECT_EQ((std::vector<std::string>{"0 ms", "500 ms", "1000 ms", "1500 ms", "2000 ms",
-                                      "2500 ms"}),
-            ticks);
+  EXPECT_EQ(
+      (std::vector<std::string>{"0 ms", "500 ms", "1000 ms", "1500 ms", "2000 ms", "2500 ms"}),
+      ticks);
 }
 
 TEST(PlotTest, AnEmptyBootIsStillAPicture) {

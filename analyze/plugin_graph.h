@@ -20,9 +20,9 @@ std::vector<PluginInfo> RegisteredPlugins();
 
 // Why one plugin had to wait for another.
 struct Blocker {
-  size_t plugin;     // index of the plugin waited for
-  std::string tag;   // the tag that links them
-  bool preemption;   // held back by a preemptive provider, not a requirement
+  size_t plugin;    // index of the plugin waited for
+  std::string tag;  // the tag that links them
+  bool preemption;  // held back by a preemptive provider, not a requirement
 };
 
 // The requirement graph of a plugin set. Plugins are named by their index

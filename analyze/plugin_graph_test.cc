@@ -6,10 +6,11 @@ namespace dawnstep::analyze {
 namespace {
 
 PluginGraph Sample() {
-  return PluginGraph({{"end-autoconf", {"builtin plugins"}, {"json plugins", "native plugins"}, false},
-                      {"loop", {"json plugins", "x"}, {"x", "usb"}, false},
-                      {"fast", {"json plugins", "x", "y"}, {}, true},
-                      {"slow", {"native plugins", "y"}, {}, false}});
+  return PluginGraph(
+      {{"end-autoconf", {"builtin plugins"}, {"json plugins", "native plugins"}, false},
+       {"loop", {"json plugins", "x"}, {"x", "usb"}, false},
+       {"fast", {"json plugins", "x", "y"}, {}, true},
+       {"slow", {"native plugins", "y"}, {}, false}});
 }
 
 TEST(PluginGraphTest, BlockersAreProvidersOfRequiredTagsThenPreemptiveRivals) {
@@ -22,9 +23,9 @@ TEST(PluginGraphTest, BlockersAreProvidersOfRequiredTagsThenPreemptiveRivals) {
     }
     return lines;
   };
-  EXPECT_EQ((std::vector<std::string>{"loop json plugins", "fast json plugins",
-                                      "slow native plugins"}),
-            describe(0));
+  EXPECT_EQ(
+      (std::vector<std::string>{"loop json plugins", "fast json plugins", "slow native plugins"}),
+      describe(0));
   // A plugin that requires its own tag waits for itself; a preemptive
   // provider never holds itself back.
   EXPECT_EQ((std::vector<std::string>{"loop x", "fast x", "fast x preempts"}), describe(1));

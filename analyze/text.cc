@@ -33,6 +33,30 @@ size_t SequenceLength(std::string_view text, size_t pos) {
   return length;
 }
 
+// The entity that stands for a markup character, or null.
+const char* Entity(char c) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&apos;";
+    default:
+      return nullptr;
+  }
+}
+
+// U+FFFE and U+FFFF are valid UTF-8 but not XML characters.
+bool IsNonCharacter(const std::string& text, size_t pos) {
+  return text.compare(pos, 2, "\xEF\xBF") == 0 && pos + 2 < text.size() &&
+         (text[pos + 2] == '\xBE' || text[pos + 2] == '\xBF');
+}
+
 }  // namespace
 
 std::string ValidUtf8(std::string_view text) {
@@ -63,22 +87,15 @@ std::string XmlEscape(std::string_view text) {
   std::string escaped;
   for (size_t pos = 0; pos < valid.size(); ++pos) {
     char c = valid[pos];
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&apos;"; break;
-      default:
-        if (valid.compare(pos, 2, "\xEF\xBF") == 0 && pos + 2 < valid.size() &&
-            (valid[pos + 2] == '\xBE' || valid[pos + 2] == '\xBF')) {
-          escaped += kReplacement;  // U+FFFE and U+FFFF are not XML characters
-          pos += 2;
-        } else if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
-          escaped += kReplacement;
-        } else {
-          escaped += c;
-        }
+    if (const char* entity = Entity(c)) {
+      escaped += entity;
+    } else if (IsNonCharacter(valid, pos)) {
+      escaped += kReplacement;
+      pos += 2;
+    } else if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
+      escaped += kReplacement;
+    } else {
+      escaped += c;
     }
   }
   return escaped;

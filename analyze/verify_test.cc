@@ -13,11 +13,12 @@ using Lines = std::vector<std::string>;
 
 TEST(VerifyTest, CleanSetHasNoWarnings) {
   // A diamond reaches one plugin along two paths without being a cycle.
-  PluginGraph graph({{"end-autoconf", {"builtin plugins"}, {"json plugins", "native plugins"}, false},
-                     {"top", {"json plugins"}, {"x", "y"}, false},
-                     {"left", {"json plugins", "x"}, {"z"}, false},
-                     {"right", {"json plugins", "y"}, {"z"}, false},
-                     {"bottom", {"json plugins", "z"}, {}, true}});
+  PluginGraph graph(
+      {{"end-autoconf", {"builtin plugins"}, {"json plugins", "native plugins"}, false},
+       {"top", {"json plugins"}, {"x", "y"}, false},
+       {"left", {"json plugins", "x"}, {"z"}, false},
+       {"right", {"json plugins", "y"}, {"z"}, false},
+       {"bottom", {"json plugins", "z"}, {}, true}});
   EXPECT_EQ(Lines{}, PluginWarnings(graph));
 }
 
@@ -54,11 +55,11 @@ TEST(VerifyTest, LoaderFailuresNameTheFileAndTheReason) {
   root.MakeDir("/plugins/dir.json");
   std::ostringstream out;
   std::string missing = root.Path("/plugins/missing.json");
-  EXPECT_EQ(3u, LoadPluginFiles({root.Path("/plugins/readme.txt"), missing,
-                                 root.Path("/plugins/dir.json")},
-                                out));
-  EXPECT_EQ("Skipping " + root.Path("/plugins/readme.txt") + ": unknown type\n" +
-                "Skipping " + missing + ": No such file or directory\n" + "Skipping " +
+  EXPECT_EQ(3u,
+            LoadPluginFiles(
+                {root.Path("/plugins/readme.txt"), missing, root.Path("/plugins/dir.json")}, out));
+  EXPECT_EQ("Skipping " + root.Path("/plugins/readme.txt") + ": unknown type\n" + "Skipping " +
+                missing + ": No such file or directory\n" + "Skipping " +
                 root.Path("/plugins/dir.json") + ": Is a directory\n",
             out.str());
 }

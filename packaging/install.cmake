@@ -41,7 +41,8 @@ set(CPACK_PACKAGE_NAME dawnstep)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "boot-time plugin activation runner of the hypervisor host")
 set(CPACK_PACKAGE_DESCRIPTION
-    "dawnstep activates the host's configuration plugins at boot in the order of the tags they provide and require. dawnstep-analyze reports on the boot's timing and checks plugin files.")
+    "dawnstep activates the host's configuration plugins at boot in the order of the tags \
+they provide and require. dawnstep-analyze reports on the boot's timing and checks plugin files.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "dawnstep developers <dawnstep@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)

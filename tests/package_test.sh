@@ -10,7 +10,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1; then
+if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" \
+        >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log" >&2
     fail "cpack"
 fi
