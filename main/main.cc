@@ -29,7 +29,7 @@ CommandLine ReadArguments(std::deque<std::string>& args) {
 
 int main(int argc, char** argv) {
   // Creates or empties the run-once record, whatever the run mode.
-  Plugin::registry();
+  Plugin::OpenRunOnceRecord();
   std::deque<std::string> args;
   if (argc > 1) args.assign(argv + 1, argv + argc);
   CommandLine line = ReadArguments(args);

@@ -80,6 +80,12 @@ void Plugin::LoadPlugins(const std::unordered_set<std::string>& plugins, uint32_
   }
 }
 
+std::vector<std::string> Plugin::InstalledPluginFiles() {
+  std::vector<std::string> paths = PluginPaths({});
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
 void Plugin::LoadPlugin(const std::string& path) {
   if (path.size() > 2 && EndsWith(path, ".so")) {
     LoadNativePlugin(path);

@@ -17,14 +17,19 @@ Plugin::Registry*& RegistryInstance() {
 
 }  // namespace
 
-Plugin::Registry::Registry()
-    : runOnceFile(RootPath("/.runonce"), std::ios::out | std::ios::trunc),
-      kindTags{kJsonKind, kNativeKind, kBuiltinKind} {}
+Plugin::Registry::Registry() : kindTags{kJsonKind, kNativeKind, kBuiltinKind} {}
 
 Plugin::Registry& Plugin::registry() {
   Registry*& instance = RegistryInstance();
   if (instance == nullptr) instance = new Registry;
   return *instance;
+}
+
+void Plugin::OpenRunOnceRecord() {
+  std::ofstream& record = registry().runOnceFile;
+  if (record.is_open()) record.close();
+  record.clear();
+  record.open(RootPath("/.runonce"), std::ios::out | std::ios::trunc);
 }
 
 void Plugin::ResetRegistry() {
@@ -37,6 +42,7 @@ void Plugin::ResetRegistry() {
     retired->push_back(instance);
   }
   instance = new Registry;
+  OpenRunOnceRecord();
 }
 
 Plugin::Plugin(const std::string& name, const std::vector<std::string>& provides,

@@ -58,10 +58,16 @@ class Plugin {
 
   // Registry and loading.
   static Registry& registry();
+  // Creates or empties the run-once record. The program calls it at start;
+  // tools that only read plugins never do, so they leave the record alone.
+  static void OpenRunOnceRecord();
   // Starts over with an empty registry (and an emptied run-once record);
   // for tests, which load several plugin sets in one process.
   static void ResetRegistry();
   static void LoadPlugins(const std::unordered_set<std::string>& plugins, uint32_t seed);
+  // The files of the plugin directories, sorted, as LoadPlugins would load
+  // them without an explicit list.
+  static std::vector<std::string> InstalledPluginFiles();
   static void LoadPlugin(const std::string& path);
   static void LoadJsonPlugin(const std::string& path);
   static void LoadNativePlugin(const std::string& path);

@@ -52,6 +52,14 @@ TEST_F(PluginTest, RunOnceRecordListsKeysInRegistrationOrder) {
   EXPECT_FALSE(y.disabled);
 }
 
+TEST_F(PluginTest, OnlyOpeningTheRunOnceRecordEmptiesIt) {
+  root.WriteFile("/.runonce", "dawnstep.run-once=kept");
+  Plugin::Registry readOnly;
+  EXPECT_EQ("dawnstep.run-once=kept", root.ReadFile("/.runonce"));
+  Plugin::OpenRunOnceRecord();
+  EXPECT_EQ("", root.ReadFile("/.runonce"));
+}
+
 TEST_F(PluginTest, HostProfileDecision) {
   Plugin::ActivateFlags flags = Plugin::HostProfilePresent;
   EXPECT_FALSE(Plugin::ApplyHostProfiles(flags, false));

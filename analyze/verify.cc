@@ -1,0 +1,196 @@
+#include "analyze/verify.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <deque>
+#include <map>
+
+namespace dawnstep::analyze {
+namespace {
+
+// A file the loader cannot read gets the system's reason, not a parse error.
+std::string Unreadable(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return strerror(errno);
+  if (S_ISDIR(info.st_mode)) return strerror(EISDIR);
+  return "";
+}
+
+// dlopen searches the library path for a name without a slash; a file
+// named on the command line is meant relative to here.
+std::string LoadablePath(const std::string& path) {
+  return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
+std::vector<std::string> UnprovidedTags(const PluginGraph& graph) {
+  std::vector<std::string> warnings;
+  for (const PluginInfo& plugin : graph.plugins()) {
+    for (const std::string& tag : plugin.requires_) {
+      if (!PluginGraph::IsKindTag(tag) && graph.ProvidersOf(tag).empty()) {
+        warnings.push_back("warning: plugin '" + plugin.name + "' requires tag '" + tag +
+                           "', which no plugin provides");
+      }
+    }
+  }
+  return warnings;
+}
+
+// Strongly connected components of the waits-for graph (Tarjan).
+class Components {
+ public:
+  explicit Components(const PluginGraph& graph)
+      : graph(graph), index(graph.plugins().size(), -1), low(index), onStack(index.size()) {
+    for (size_t v = 0; v < index.size(); ++v) {
+      if (index[v] < 0) Visit(v);
+    }
+  }
+  std::vector<std::vector<size_t>> found;
+
+ private:
+  void Visit(size_t v) {
+    index[v] = low[v] = next++;
+    stack.push_back(v);
+    onStack[v] = true;
+    for (size_t w : Requirements(graph, v)) {
+      if (index[w] < 0) {
+        Visit(w);
+        low[v] = std::min(low[v], low[w]);
+      } else if (onStack[w]) {
+        low[v] = std::min(low[v], index[w]);
+      }
+    }
+    if (low[v] != index[v]) return;
+    std::vector<size_t> component;
+    size_t w;
+    do {
+      w = stack.back();
+      stack.pop_back();
+      onStack[w] = false;
+      component.push_back(w);
+    } while (w != v);
+    std::sort(component.begin(), component.end());
+    found.push_back(component);
+  }
+
+  static std::vector<size_t> Requirements(const PluginGraph& graph, size_t v) {
+    std::vector<size_t> targets;
+    for (const Blocker& blocker : graph.BlockersOf(v)) {
+      if (!blocker.preemption) targets.push_back(blocker.plugin);
+    }
+    return targets;
+  }
+
+  const PluginGraph& graph;
+  std::vector<int> index, low;
+  std::vector<bool> onStack;
+  std::vector<size_t> stack;
+  int next = 0;
+};
+
+// The shortest requirement chain from `start` back to itself inside
+// `component` (breadth first, in blocker order), as a warning.
+std::string CycleWarning(const PluginGraph& graph, const std::vector<size_t>& component) {
+  size_t start = component.front();
+  std::map<size_t, Blocker> reachedBy;  // node -> the step that reached it first
+  std::deque<size_t> queue{start};
+  while (!queue.empty() && reachedBy.count(start) == 0) {
+    size_t v = queue.front();
+    queue.pop_front();
+    for (const Blocker& blocker : graph.BlockersOf(v)) {
+      size_t w = blocker.plugin;
+      if (blocker.preemption || reachedBy.count(w) != 0 ||
+          !std::binary_search(component.begin(), component.end(), w)) {
+        continue;
+      }
+      reachedBy.emplace(w, Blocker{v, blocker.tag, false});
+      queue.push_back(w);
+    }
+  }
+  // Walk back from start to start; each step says who requires what from whom.
+  std::vector<std::string> steps;
+  size_t node = start;
+  do {
+    const Blocker& step = reachedBy.at(node);
+    steps.push_back(graph.plugins()[step.plugin].name + " requires '" + step.tag + "' from " +
+                    graph.plugins()[node].name);
+    node = step.plugin;
+  } while (node != start);
+  std::string warning = "warning: requirement cycle: ";
+  for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
+    warning += (step == steps.rbegin() ? "" : ", ") + *step;
+  }
+  return warning;
+}
+
+bool InCycle(const PluginGraph& graph, const std::vector<size_t>& component) {
+  if (component.size() > 1) return true;
+  for (const Blocker& blocker : graph.BlockersOf(component.front())) {
+    if (!blocker.preemption && blocker.plugin == component.front()) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> Cycles(const PluginGraph& graph) {
+  std::vector<std::vector<size_t>> cycles;
+  for (const std::vector<size_t>& component : Components(graph).found) {
+    if (InCycle(graph, component)) cycles.push_back(component);
+  }
+  std::sort(cycles.begin(), cycles.end());
+  std::vector<std::string> warnings;
+  for (const std::vector<size_t>& cycle : cycles) warnings.push_back(CycleWarning(graph, cycle));
+  return warnings;
+}
+
+std::vector<std::string> RivalPreemptiveProviders(const PluginGraph& graph) {
+  std::map<std::string, std::vector<size_t>> preemptive;
+  const std::vector<PluginInfo>& plugins = graph.plugins();
+  for (size_t i = 0; i < plugins.size(); ++i) {
+    if (!plugins[i].preemptiveProvider) continue;
+    for (const std::string& tag : plugins[i].provides) {
+      if (!PluginGraph::IsKindTag(tag)) preemptive[tag].push_back(i);
+    }
+  }
+  std::vector<std::string> warnings;
+  for (const auto& [tag, providers] : preemptive) {
+    if (providers.size() < 2) continue;
+    std::string names;
+    for (size_t provider : providers) names += (names.empty() ? "" : ", ") + plugins[provider].name;
+    warnings.push_back("warning: tag '" + tag + "' has " + std::to_string(providers.size()) +
+                       " preemptive providers, which hold each other back: " + names);
+  }
+  return warnings;
+}
+
+}  // namespace
+
+size_t LoadPluginFiles(const std::vector<std::string>& paths, std::ostream& out) {
+  size_t failures = 0;
+  for (const std::string& path : paths) {
+    std::string reason = Unreadable(path);
+    if (reason.empty()) {
+      try {
+        Plugin::LoadPlugin(LoadablePath(path));
+      } catch (const std::exception& e) {
+        reason = e.what();
+      }
+    }
+    if (!reason.empty()) {
+      out << "Skipping " << path << ": " << reason << '\n';
+      ++failures;
+    }
+  }
+  return failures;
+}
+
+std::vector<std::string> PluginWarnings(const PluginGraph& graph) {
+  std::vector<std::string> warnings = UnprovidedTags(graph);
+  for (std::vector<std::string> more : {Cycles(graph), RivalPreemptiveProviders(graph)}) {
+    warnings.insert(warnings.end(), more.begin(), more.end());
+  }
+  return warnings;
+}
+
+}  // namespace dawnstep::analyze
