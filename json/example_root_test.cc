@@ -81,12 +81,12 @@ TEST_F(ExampleRootTest, CommandsChangeTheRootAndOneFails) {
   }
   GetCapturedStdout();
   EXPECT_EQ((std::map<std::string, Words>{
-                {"datastore", {"no volume labelled 'datastore1'", "exit status 2"}}}),
+                {"local-volume", {"no volume labelled 'volume1'", "exit status 2"}}}),
             failures);
-  EXPECT_EQ("esx01.lab.example\n", root.ReadFile("/etc/hostname"));
+  EXPECT_EQ("host01.lab.example\n", root.ReadFile("/etc/hostname"));
   // Plugins ran in name order here, so the installer's address came last.
   EXPECT_EQ(
-      "interface name=vmk0 ipv4=192.0.2.10 netmask=255.255.255.0 mtu=9000\n"
+      "interface name=mgmt0 ipv4=192.0.2.10 netmask=255.255.255.0 mtu=9000\n"
       "route default via 192.0.2.1\n",
       root.ReadFile("/etc/corvane/network.conf"));
   EXPECT_EQ("server=pool.ntp.example\nenabled=yes\n", root.ReadFile("/etc/corvane/ntp.conf"));
