@@ -20,6 +20,7 @@
 #include "analyze/plugin_graph.h"
 #include "analyze/stdout_diversion.h"
 #include "analyze/verify.h"
+#include "cli/orvocli.h"
 #include "log/hkn_buffer.h"
 #include "platform/root.h"
 #include "plugin/plugin.h"
@@ -146,6 +147,13 @@ int Verify(const std::string&, const std::vector<std::string>& operands) {
   }
   std::cout << skipped.str();
   std::vector<std::string> warnings = PluginWarnings(PluginGraph(RegisteredPlugins()));
+  std::vector<PluginCommands> commandLines = RegisteredCommands();
+  if (!commandLines.empty()) {
+    // The dispatcher every JSON plugin shares, with the descriptors it read.
+    std::vector<std::string> more =
+        CommandWarnings(commandLines, *Orvocli::SharedDispatcher());
+    warnings.insert(warnings.end(), more.begin(), more.end());
+  }
   for (const std::string& warning : warnings) std::cout << warning << '\n';
   std::cout << Counted(files.size(), "file") << " checked: " << Counted(errors, "error") << ", "
             << Counted(warnings.size(), "warning") << '\n';
@@ -188,9 +196,11 @@ const std::map<std::string, Command>& Commands() {
         "\n"
         "Loads plugin files without activating them (the installed plugins when no\n"
         "FILE is given) and reports files that fail to load, required tags that no\n"
-        "plugin provides, requirement cycles and tags with two preemptive providers.\n"
-        "Native plugin libraries are loaded, so their initialisers run; no entry\n"
-        "point is called. Exit status: 0 clean, 1 warnings, 2 errors.\n",
+        "plugin provides, requirement cycles, tags with two preemptive providers,\n"
+        "JSON plugin command lines that do not parse and commands that no command\n"
+        "descriptor defines. Native plugin libraries are loaded, so their\n"
+        "initialisers run; no entry point and no command is called.\n"
+        "Exit status: 0 clean, 1 warnings, 2 errors.\n",
         false, SIZE_MAX, Verify}},
       {"tags",
        {"Usage: dawnstep-analyze tags\n"

@@ -121,6 +121,53 @@ TEST(AnalyzerTest, ReportsAndStatuses) {
             missing.err);
 }
 
+TEST(AnalyzerTest, VerifyChecksCommandLinesAgainstTheInstalledDescriptors) {
+  TempRoot root;
+  root.MakeDir("/run");
+  // Descriptors in two of the four command directories; a subdirectory
+  // that is not one of them is not read.
+  root.WriteFile("/usr/lib/corvane/orvocli/hostname.json",
+                 R"({"namespace": "system hostname", "commands": [
+                     {"name": "set", "handler": "/opt/ran"}]})");
+  root.WriteFile("/usr/lib/corvane/orvocli/int/ext/route.json",
+                 R"({"namespace": "network route", "commands": [
+                     {"name": "add", "handler": "/opt/ran"}]})");
+  root.WriteFile("/usr/lib/corvane/orvocli/bin/ntp.json",
+                 R"({"namespace": "system ntp", "commands": [
+                     {"name": "set", "handler": "/opt/ran"}]})");
+  root.WriteScript("/opt/ran", "#!/bin/sh\ntouch \"$DAWNSTEP_ROOT/handler-ran\"\n");
+  root.WriteFile("/usr/libexec/dawnstep/plugins/net.json",
+                 R"({"metadata": {"provides": ["network"], "requires": [], "version": 3,
+                                  "run_once": true},
+                     "operations": {"start": ["system hostname set --fqdn h", "# later",
+                                              "network route add \"--to"],
+                                    "apply_host_profile": ["system ntp set --server x"]}})");
+  Result result = RunAnalyzer(root, {"verify"});
+  EXPECT_EQ(1, result.status);
+  EXPECT_EQ(
+      "warning: plugin 'net' start command 'network route add \"--to' does not parse: "
+      "Unterminated quote\n"
+      "warning: plugin 'net' apply_host_profile command 'system ntp set --server x' calls "
+      "'system ntp set', which no command descriptor defines\n"
+      "1 file checked: 0 errors, 2 warnings\n",
+      result.out);
+  EXPECT_EQ("", result.err);
+  EXPECT_FALSE(std::filesystem::exists(root.Path("/handler-ran")));
+  EXPECT_FALSE(std::filesystem::exists(root.Path("/.runonce")));
+  EXPECT_FALSE(std::filesystem::exists(root.Path("/run/hkn")));
+
+  // A broken descriptor is passed over as the dispatcher passes it over.
+  root.WriteFile("/usr/lib/corvane/orvocli/ext/broken.json", "{");
+  Result broken = RunAnalyzer(root, {"verify"});
+  EXPECT_EQ(1, broken.status);
+  EXPECT_EQ(result.out, broken.out);
+  EXPECT_NE(std::string::npos,
+            broken.err.find("Skipping command descriptor " +
+                            root.Path("/usr/lib/corvane/orvocli/ext/broken.json") +
+                            ": is not valid JSON"))
+      << broken.err;
+}
+
 TEST(AnalyzerTest, CommandLineErrorsAreUsageErrors) {
   TempRoot root;
   Result none = RunAnalyzer(root, {});

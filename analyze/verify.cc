@@ -8,6 +8,9 @@
 #include <deque>
 #include <map>
 
+#include "json/json_plugin.h"
+#include "platform/tolvar/option_parser.h"
+
 namespace dawnstep::analyze {
 namespace {
 
@@ -164,6 +167,31 @@ std::vector<std::string> RivalPreemptiveProviders(const PluginGraph& graph) {
   return warnings;
 }
 
+// The command path as the dispatcher names it in its errors.
+std::string JoinWords(const std::vector<std::string>& words) {
+  std::string joined;
+  for (size_t i = 0; i < words.size(); ++i) joined += (i == 0 ? "" : " ") + words[i];
+  return joined;
+}
+
+void CheckLines(const std::string& plugin, const char* operation,
+                const std::vector<std::string>& lines,
+                const Tolvar::AutoCli::Dispatcher& commands, std::vector<std::string>& warnings) {
+  for (const std::string& line : lines) {
+    Tolvar::AutoCli::OptionParser parser;
+    if (parser.ParseString(line)) continue;  // blank or a comment: nothing to run
+    std::string head =
+        "warning: plugin '" + plugin + "' " + operation + " command '" + line + "' ";
+    for (const std::string& error : parser.GetParseErrors()) {
+      warnings.push_back(head + "does not parse: " + error);
+    }
+    if (parser.GetParseErrors().empty() && !commands.Defines(parser.GetCommandPath())) {
+      warnings.push_back(head + "calls '" + JoinWords(parser.GetCommandPath()) +
+                         "', which no command descriptor defines");
+    }
+  }
+}
+
 }  // namespace
 
 size_t LoadPluginFiles(const std::vector<std::string>& paths, std::ostream& out) {
@@ -189,6 +217,26 @@ std::vector<std::string> PluginWarnings(const PluginGraph& graph) {
   std::vector<std::string> warnings = UnprovidedTags(graph);
   for (std::vector<std::string> more : {Cycles(graph), RivalPreemptiveProviders(graph)}) {
     warnings.insert(warnings.end(), more.begin(), more.end());
+  }
+  return warnings;
+}
+
+std::vector<PluginCommands> RegisteredCommands() {
+  std::vector<PluginCommands> found;
+  for (const Plugin* plugin : Plugin::registry().pendingPlugins) {
+    if (auto json = dynamic_cast<const JsonPlugin*>(plugin)) {
+      found.push_back({json->name, json->startCommands, json->hostProfileCommands});
+    }
+  }
+  return found;
+}
+
+std::vector<std::string> CommandWarnings(const std::vector<PluginCommands>& plugins,
+                                         const Tolvar::AutoCli::Dispatcher& commands) {
+  std::vector<std::string> warnings;
+  for (const PluginCommands& plugin : plugins) {
+    CheckLines(plugin.plugin, "start", plugin.start, commands, warnings);
+    CheckLines(plugin.plugin, "apply_host_profile", plugin.hostProfile, commands, warnings);
   }
   return warnings;
 }

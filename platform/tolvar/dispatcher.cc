@@ -147,6 +147,10 @@ void Dispatcher::AddExternalDirectory(const std::string& directory) {
   }
 }
 
+bool Dispatcher::Defines(const std::vector<std::string>& commandPath) const {
+  return commands.count(Join(commandPath)) != 0;
+}
+
 void Dispatcher::ExecuteCommand(std::shared_ptr<CommandInput> input,
                                 std::shared_ptr<CommandOutput> output) {
   std::string path = Join(input->GetCommandPath());

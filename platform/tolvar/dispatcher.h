@@ -27,6 +27,10 @@ class Dispatcher {
   void ExecuteCommand(std::shared_ptr<CommandInput> input,
                       std::shared_ptr<CommandOutput> output);
 
+  // Whether ExecuteCommand would find a command for these path words; runs
+  // nothing.
+  bool Defines(const std::vector<std::string>& commandPath) const;
+
   const std::vector<std::string>& Directories() const { return directories; }
 
  private:

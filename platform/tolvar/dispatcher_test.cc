@@ -235,6 +235,24 @@ TEST_F(DispatcherTest, FirstDefinitionWinsAndAbsoluteHandlersLiveUnderTheRoot) {
   EXPECT_EQ("1\n", root.ReadFile("/ran"));
 }
 
+TEST_F(DispatcherTest, DefinesAnswersAsExecuteFindsAndRunsNothing) {
+  root.WriteFile("/cmds/hostname.json", kHostnameDescriptor);
+  root.WriteScript("/cmds/bin/hostname-set", "#!/bin/sh\ntouch \"$DAWNSTEP_ROOT/ran\"\n");
+  root.WriteFile("/cmds/sub/deeper.json", DemoDescriptor("deeper", "../bin/hostname-set"));
+  dispatcher.AddExternalDirectory(Dir("/cmds"));
+  // Path words are joined as the dispatcher joins them, a blank inside a
+  // word included.
+  EXPECT_TRUE(dispatcher.Defines({"system", "hostname", "set"}));
+  EXPECT_TRUE(dispatcher.Defines({"system hostname", "set"}));
+  for (const Words& path : {Words{"system", "hostname"}, Words{"system", "hostname", "get"},
+                            Words{"system", "", "hostname", "set"}, Words{"demo", "deeper"},
+                            Words{}}) {
+    EXPECT_FALSE(dispatcher.Defines(path)) << ::testing::PrintToString(path);
+    EXPECT_EQ(1u, Run(path).size()) << ::testing::PrintToString(path);
+  }
+  EXPECT_FALSE(std::ifstream(root.Path("/ran")).is_open());
+}
+
 TEST(CommandDescriptorTest, MalformedDescriptorsSayWhatIsWrong) {
   TempRoot root;
   const std::pair<const char*, const char*> cases[] = {
