@@ -14,6 +14,7 @@ const double kChartWidth = 960;
 const double kRowHeight = 20;
 const double kBarHeight = 14;
 const double kTop = 56;           // title and axis labels above the rows
+const double kBottom = 34;        // the axis caption below the rows
 const double kRightMargin = 110;  // room for the last duration label
 const Micros kMinimumSpan = 1000;
 
@@ -59,7 +60,9 @@ void WriteAxis(const Layout& layout, double rowsHeight, std::ostream& out) {
         << "<text x=\"" << x << "\" y=\"" << kTop - 10 << "\" text-anchor=\"middle\">"
         << TickLabel(tick, step) << "</text>\n";
   }
-  out << "</g>\n";
+  out << "</g>\n"
+      << "<text class=\"caption\" x=\"" << Number(layout.labelWidth + kChartWidth / 2) << "\" y=\""
+      << Number(bottom + 22) << "\" text-anchor=\"middle\">time since activation started (ms)</text>\n";
 }
 
 void WriteBar(const Activation& record, const Layout& layout, double y, bool critical,
@@ -101,7 +104,7 @@ void WritePlot(const BootProfile& profile, const std::vector<ChainLink>& chain, 
   Layout layout = MakeLayout(profile);
   double rowsHeight = rows.size() * kRowHeight;
   double width = layout.labelWidth + kChartWidth + kRightMargin;
-  double height = kTop + rowsHeight + 10;
+  double height = kTop + rowsHeight + kBottom;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Number(width) << "\" height=\""
       << Number(height) << "\" viewBox=\"0 0 " << Number(width) << ' ' << Number(height) << "\">\n"

@@ -149,7 +149,7 @@ TEST(PlotTest, OneBarPerRecordWithReadableNamesAndTheChainHighlighted) {
   Element svg = XmlReader(out.str()).Document();
   EXPECT_EQ("svg", svg.name);
 
-  std::vector<std::string> bars, names;
+  std::vector<std::string> bars, names, captions;
   size_t critical = 0;
   for (const Element* rect : All(svg, "rect")) {
     std::string cls = rect->attributes.count("class") ? rect->attributes.at("class") : "";
@@ -162,7 +162,14 @@ TEST(PlotTest, OneBarPerRecordWithReadableNamesAndTheChainHighlighted) {
     if (text->attributes.count("class") && text->attributes.at("class") == "name") {
       names.push_back(text->text);
     }
+    if (text->attributes.count("class") && text->attributes.at("class") == "caption") {
+      captions.push_back(text->text);
+      // Below the last row, inside the picture.
+      EXPECT_GT(std::stod(text->attributes.at("y")), 56 + 4 * 20);
+      EXPECT_LT(std::stod(text->attributes.at("y")), std::stod(svg.attributes.at("height")));
+    }
   }
+  EXPECT_EQ(std::vector<std::string>{"time since activation started (ms)"}, captions);
   // Rows in order of start; the zero-length record still gets a bar.
   EXPECT_EQ((std::vector<std::string>{odd, "bad\xEF\xBF\xBDutf8", "late", "late"}), names);
   ASSERT_EQ(4u, bars.size());
