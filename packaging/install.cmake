@@ -14,7 +14,7 @@ install(FILES docs/plugin-guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # For plugin authors: the public C header and a pkg-config module (header
 # only, so architecture-independent).
-install(DIRECTORY include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} OPTIONAL
+install(DIRECTORY include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h")
 # The module names the prefix of the installation, which may be chosen as
 # late as `cmake --install --prefix`, so it is written at install time.
@@ -55,7 +55,10 @@ add_test(NAME man_pages_lint
          WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
 add_test(NAME bash_completion
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/completion_test.sh
-                 ${CMAKE_SOURCE_DIR}/completion/dawnstep)
+                 ${CMAKE_SOURCE_DIR}/completion/dawnstep $<TARGET_FILE:dawnstep>)
+add_test(NAME man_pages_match_programs
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/man_page_test.sh $<TARGET_FILE:dawnstep>
+                 $<TARGET_FILE:dawnstep-analyze> ${CMAKE_SOURCE_DIR})
 add_test(NAME debian_package
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package_test.sh ${CMAKE_BINARY_DIR}
                  ${CMAKE_SOURCE_DIR})

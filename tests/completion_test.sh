@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Loads the bash completion and checks what it offers for a few command
 # lines, driving it as bash does (COMP_WORDS, COMP_CWORD).
-# Usage: completion_test.sh COMPLETION_FILE
+# Usage: completion_test.sh COMPLETION_FILE DAWNSTEP
 set -uo pipefail
 
 work=$(mktemp -d)
@@ -41,6 +41,11 @@ expect() {
     fi
 }
 
+# Exactly the names of the program's 13 options, as its usage text shows them.
+all_options=$("$2" --help 2>&1 >/dev/null | grep -v $'^\t' | cut -f1 | cut -d' ' -f1 |
+              tr , '\n' | LC_ALL=C sort | paste -sd' ')
+[[ $(wc -w <<<"$all_options") -eq 14 ]] || { echo "FAIL: usage names: $all_options" >&2; exit 1; }
+expect "$all_options" dawnstep ""
 expect "--plugin" dawnstep --pl
 expect "--disable --disable-preemptive-plugins" dawnstep --dis
 expect "--dry" dawnstep --plugin net.json --dr

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a built tree and checks what it holds, then
-# installs the tree under a DESTDIR and builds a native plugin against that
-# copy through pkg-config, from the example of the plugin guide.
+# installs the tree under a DESTDIR, builds a native plugin against that
+# copy's header through pkg-config, from the example of the plugin guide, and
+# has the installed analyzer check it together with a JSON plugin.
 # Usage: package_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1 source=$2
@@ -34,9 +35,8 @@ expected=(
     /usr/share/bash-completion/completions/dawnstep-analyze
     /usr/libexec/dawnstep/plugins
     /usr/libexec/dawnstep/plugins2
+    /usr/include/dawnstep/native_plugin.h
 )
-header=include/dawnstep/native_plugin.h
-[[ -f $source/$header ]] && expected+=("/usr/$header")
 for path in "${expected[@]}"; do
     grep -qxF "$path" "$work/contents" || fail "$path is not in the package"
 done
@@ -55,10 +55,6 @@ export PKG_CONFIG_PATH=$stage/usr/share/pkgconfig PKG_CONFIG_SYSROOT_DIR=$stage
 export PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1
 [[ $(pkg-config --variable=plugindir dawnstep-plugin) == */usr/libexec/dawnstep/plugins ]] ||
     fail "plugindir"
-if [[ ! -f $source/$header ]]; then
-    echo "$header is not in this tree: plugin build skipped"
-    exit 0
-fi
 cflags=$(pkg-config --cflags dawnstep-plugin)
 cflags=${cflags% }
 [[ $cflags == "-I$stage/usr/include" ]] || fail "cflags '$cflags'"
@@ -73,4 +69,34 @@ symbols=$(nm -D --defined-only "$work/libntp.so")
 for symbol in metadata operations; do
     grep -qE " [DR] $symbol\$" <<<"$symbols" || fail "libntp.so does not export $symbol"
 done
-echo "package and plugin build checked"
+
+# The installed analyzer on a plugin set with known faults; the root holds
+# one command descriptor, whose handler must not run.
+root=$work/root set=$work/set
+mkdir -p "$root/usr/lib/corvane/orvocli/bin" "$set"
+cat >"$root/usr/lib/corvane/orvocli/time.json" <<'EOF'
+{"namespace": "system time", "commands": [{"name": "set", "handler": "bin/time-set"}]}
+EOF
+printf '#!/bin/sh\ntouch "$DAWNSTEP_ROOT/handler-ran"\n' >"$root/usr/lib/corvane/orvocli/bin/time-set"
+chmod +x "$root/usr/lib/corvane/orvocli/bin/time-set"
+cat >"$set/clock.json" <<'EOF'
+{"metadata": {"provides": ["clock"], "requires": ["ntp", "gps"], "version": 5, "run_once": false},
+ "operations": {"start": ["system time set --source ntp", "system clock set", "system time set '"]}}
+EOF
+cp "$work/libntp.so" "$set/"
+status=0
+DAWNSTEP_ROOT=$root "$stage/usr/bin/dawnstep-analyze" verify "$set/libntp.so" "$set/clock.json" \
+    >"$work/verify.out" 2>"$work/verify.err" || status=$?
+cat >"$work/verify.expected" <<'EOF'
+warning: plugin 'clock' requires tag 'gps', which no plugin provides
+warning: plugin 'ntp' requires tag 'network', which no plugin provides
+warning: plugin 'clock' start command 'system clock set' calls 'system clock set', which no command descriptor defines
+warning: plugin 'clock' start command 'system time set '' does not parse: Unterminated quote
+2 files checked: 0 errors, 4 warnings
+EOF
+diff -u "$work/verify.expected" "$work/verify.out" >&2 || fail "verify report"
+[[ $status -eq 1 ]] || fail "verify exit status $status, expected 1"
+[[ ! -s $work/verify.err ]] || { cat "$work/verify.err" >&2; fail "verify wrote to standard error"; }
+[[ ! -e $root/handler-ran && ! -e $root/.runonce && ! -e $root/run ]] ||
+    fail "verify ran a handler or wrote under the root"
+echo "package, plugin build and plugin check done"
