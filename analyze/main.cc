@@ -150,8 +150,7 @@ int Verify(const std::string&, const std::vector<std::string>& operands) {
   std::vector<PluginCommands> commandLines = RegisteredCommands();
   if (!commandLines.empty()) {
     // The dispatcher every JSON plugin shares, with the descriptors it read.
-    std::vector<std::string> more =
-        CommandWarnings(commandLines, *Orvocli::SharedDispatcher());
+    std::vector<std::string> more = CommandWarnings(commandLines, *Orvocli::SharedDispatcher());
     warnings.insert(warnings.end(), more.begin(), more.end());
   }
   for (const std::string& warning : warnings) std::cout << warning << '\n';

@@ -62,7 +62,8 @@ void WriteAxis(const Layout& layout, double rowsHeight, std::ostream& out) {
   }
   out << "</g>\n"
       << "<text class=\"caption\" x=\"" << Number(layout.labelWidth + kChartWidth / 2) << "\" y=\""
-      << Number(bottom + 22) << "\" text-anchor=\"middle\">time since activation started (ms)</text>\n";
+      << Number(bottom + 22)
+      << "\" text-anchor=\"middle\">time since activation started (ms)</text>\n";
 }
 
 void WriteBar(const Activation& record, const Layout& layout, double y, bool critical,

@@ -175,13 +175,12 @@ std::string JoinWords(const std::vector<std::string>& words) {
 }
 
 void CheckLines(const std::string& plugin, const char* operation,
-                const std::vector<std::string>& lines,
-                const Tolvar::AutoCli::Dispatcher& commands, std::vector<std::string>& warnings) {
+                const std::vector<std::string>& lines, const Tolvar::AutoCli::Dispatcher& commands,
+                std::vector<std::string>& warnings) {
   for (const std::string& line : lines) {
     Tolvar::AutoCli::OptionParser parser;
     if (parser.ParseString(line)) continue;  // blank or a comment: nothing to run
-    std::string head =
-        "warning: plugin '" + plugin + "' " + operation + " command '" + line + "' ";
+    std::string head = "warning: plugin '" + plugin + "' " + operation + " command '" + line + "' ";
     for (const std::string& error : parser.GetParseErrors()) {
       warnings.push_back(head + "does not parse: " + error);
     }
@@ -224,8 +223,9 @@ std::vector<std::string> PluginWarnings(const PluginGraph& graph) {
 std::vector<PluginCommands> RegisteredCommands() {
   std::vector<PluginCommands> found;
   for (const Plugin* plugin : Plugin::registry().pendingPlugins) {
-    if (auto json = dynamic_cast<const JsonPlugin*>(plugin)) {
-      found.push_back({json->name, json->startCommands, json->hostProfileCommands});
+    if (auto jsonPlugin = dynamic_cast<const JsonPlugin*>(plugin)) {
+      found.push_back(
+          {jsonPlugin->name, jsonPlugin->startCommands, jsonPlugin->hostProfileCommands});
     }
   }
   return found;
