@@ -332,7 +332,6 @@ class InteractiveRunTest : public ::testing::Test {
   std::string toldText;
 };
 
-
 TEST_F(InteractiveRunTest, PromptsOncePerPluginInOrderWhileWorkersRun) {
   AddPlugin("a-slow", {}, {});
   AddPlugin("b-fast", {"fast"}, {});
