@@ -73,10 +73,7 @@ void ReadVersion(const json& meta, Plugin& plugin) {
   Check(version.is_number(), "meta[\"version\"]", kNumber);
   plugin.apiVersion = TruncateVersion(version.get<double>());
   if (plugin.apiVersion < kOldestApi || plugin.apiVersion > kNewestApi) {
-    // This compiler cannot pass printf arguments through an inherited
-    // constructor, so the text is made here; it holds no '%'.
-    std::string text = "Unsupported API version: " + std::to_string(plugin.apiVersion);
-    throw VersionException(text.c_str());
+    throw VersionException(plugin.apiVersion);
   }
 }
 

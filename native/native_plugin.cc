@@ -23,16 +23,6 @@ const void* Symbol(void* library, const char* symbol) {
   return address;
 }
 
-// GCC cannot pass variadic arguments through an inherited constructor, so
-// the message is formatted first and handed over as a format without
-// conversions (it holds no '%').
-[[noreturn]] void ThrowUnsupportedVersion(int32_t version) {
-  std::string message = "Unsupported API version: " + std::to_string(version);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-security"
-  throw VersionException(message.c_str());
-#pragma GCC diagnostic pop
-}
 
 void AddStrings(NativePluginStringList list, TagSet& into) {
   if (list == nullptr) return;
@@ -76,7 +66,7 @@ void NativePlugin::ReadMetadata() {
   apiVersion = meta->version;
   if (apiVersion < DAWNSTEP_NATIVE_API_VERSION_MIN ||
       apiVersion > DAWNSTEP_NATIVE_API_VERSION_MAX) {
-    ThrowUnsupportedVersion(apiVersion);
+    throw VersionException(apiVersion);
   }
   hostProfileAware = apiVersion != 1 && ops->apply_host_profile != nullptr;
   AddStrings(meta->provides, provides);

@@ -1,16 +1,15 @@
 #include "platform/hkn.h"
 
 #include <fcntl.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "platform/root.h"
+#include "platform/utc_time.h"
 
 struct HKN_ParamList {
   std::string input;
@@ -25,18 +24,6 @@ namespace dawnstep {
 namespace {
 
 const char kNodeDir[] = "/run/hkn";
-
-std::string UtcMicroTimestamp() {
-  timeval now{};
-  gettimeofday(&now, nullptr);
-  tm parts{};
-  gmtime_r(&now.tv_sec, &parts);
-  char text[40];
-  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-  char full[64];
-  snprintf(full, sizeof full, "%s.%06ldZ", text, static_cast<long>(now.tv_usec));
-  return full;
-}
 
 bool WriteAll(int fd, const std::string& data) {
   // One write keeps concurrent records whole under O_APPEND.
@@ -67,7 +54,7 @@ class FileHkn : public HknInterface {
     int fd = open(RootPath(file).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
     nlohmann::ordered_json record = {
-        {"time", UtcMicroTimestamp()}, {"pid", getpid()}, {"text", list->input}};
+        {"time", UtcIsoTimestamp(6)}, {"pid", getpid()}, {"text", list->input}};
     std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     line += '\n';
     bool ok = WriteAll(fd, line);

@@ -1,7 +1,6 @@
 #include "platform/host_log.h"
 
 #include <fcntl.h>
-#include <sys/time.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -10,12 +9,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "build_info.h"
+#include "platform/utc_time.h"
 
 struct Dictionary {
   std::map<std::string, std::string> entries;
@@ -85,25 +84,9 @@ std::string FormatText(const char* format, va_list args) {
   return text;
 }
 
-std::string TimeStamp(bool milliseconds) {
-  timeval now{};
-  gettimeofday(&now, nullptr);
-  tm parts{};
-  gmtime_r(&now.tv_sec, &parts);
-  char seconds[32];
-  strftime(seconds, sizeof seconds, "%Y-%m-%dT%H:%M:%S", &parts);
-  std::string stamp = seconds;
-  if (milliseconds) {
-    char fraction[8];
-    snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(now.tv_usec / 1000 % 1000));
-    stamp += fraction;
-  }
-  return stamp + "Z";
-}
-
 std::string Prefix(const LogOutput& output, int level) {
   std::string prefix;
-  if (output.timeStamps) prefix += TimeStamp(output.milliseconds) + " ";
+  if (output.timeStamps) prefix += UtcIsoTimestamp(output.milliseconds ? 3 : 0) + " ";
   if (output.levelDesignator)
     prefix += std::string(RowOf(level).designator) + "(" + std::to_string(level) + ") ";
   if (output.processIdentifiers) prefix += output.identity + "[" + std::to_string(getpid()) + "]: ";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <exception>
 
 namespace dawnstep {
@@ -18,6 +19,13 @@ class Exception : public std::exception {
   char* message;
 };
 
-class VersionException : public Exception { public: using Exception::Exception; };
+class VersionException : public Exception {
+ public:
+  using Exception::Exception;
+  // The refusal both plugin readers give. Formatted here because an
+  // inherited constructor cannot pass variadic arguments on.
+  explicit VersionException(int32_t version)
+      : Exception("%s: %d", "Unsupported API version", version) {}
+};
 
 }  // namespace dawnstep

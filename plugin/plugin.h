@@ -41,6 +41,9 @@ class Plugin {
     Registry();
     std::ofstream runOnceFile;
     std::unordered_set<std::string> disabledNames;
+    // Every plugin ever registered: the registry owns them for the life of
+    // the process, also after they leave the pending list.
+    std::vector<Plugin*> registered;
     std::list<Plugin*> pendingPlugins;
     std::unordered_multimap<std::string, Plugin*> providers;
     TagSet interactiveTags;

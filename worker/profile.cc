@@ -33,9 +33,11 @@ Profile::Clock* currentClock = nullptr;
 
 }  // namespace
 
+// Never destroyed: the profile writes its trailer from an exit handler that
+// may run after this clock's would.
 Profile::Clock& Profile::RealClock() {
-  static SystemClock clock;
-  return clock;
+  static SystemClock* clock = new SystemClock;
+  return *clock;
 }
 
 void Profile::SetClock(Clock* clock) { currentClock = clock; }

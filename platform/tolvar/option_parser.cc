@@ -68,6 +68,8 @@ bool OptionParser::ParseString(const std::string& line) {
     errors.push_back(error);
     return false;
   }
+  // A quoted first word that begins with "#" is a comment all the same.
+  if (words.front().starts_with('#')) return true;
   size_t next = 0;
   while (next < words.size() && !IsOption(words[next])) commandPath.push_back(words[next++]);
   if (commandPath.empty()) errors.push_back("Missing command");

@@ -51,16 +51,19 @@ TEST(OptionParserTest, ValueRules) {
 }
 
 TEST(OptionParserTest, NothingToRun) {
-  for (const char* line : {"", " \t ", "# a comment", "  #it's unbalanced \"", "#"}) {
+  // The first word counts after quote removal, so a quoted or escaped "#"
+  // starts a comment too.
+  for (const char* line : {"", " \t ", "# a comment", "  #it's unbalanced \"", "#",
+                           "\\#not run", "'#a' b", "\"#\""}) {
     OptionParser parser;
     EXPECT_TRUE(parser.ParseString(line)) << line;
     EXPECT_TRUE(parser.GetParseErrors().empty()) << line;
     EXPECT_TRUE(parser.GetCommandPath().empty()) << line;
   }
-  // A quoted or escaped "#" is an ordinary word.
+  // Only the first word decides.
   OptionParser parser;
-  EXPECT_FALSE(parser.ParseString("\\#not a comment"));
-  EXPECT_EQ((Words{"#not", "a", "comment"}), parser.GetCommandPath());
+  EXPECT_FALSE(parser.ParseString("echo #not a comment"));
+  EXPECT_EQ((Words{"echo", "#not", "a", "comment"}), parser.GetCommandPath());
 }
 
 TEST(OptionParserTest, EveryParseError) {

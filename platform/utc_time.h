@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace dawnstep {
+
+// The current time in UTC as ISO 8601 with `fractionDigits` (0, 3 or 6)
+// digits of the second and a trailing "Z": 2026-12-06T06:03:17.123Z.
+std::string UtcIsoTimestamp(int fractionDigits);
+
+}  // namespace dawnstep
