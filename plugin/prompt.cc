@@ -63,6 +63,11 @@ void SetCanonicalEcho(bool on) {
     attrs.c_lflag |= ICANON | ECHO;
   } else {
     attrs.c_lflag &= ~(ICANON | ECHO);
+    // Each read waits for a key: a terminal left asking for reads that
+    // return at once would look like the end of input, and the run would
+    // go on unasked.
+    attrs.c_cc[VMIN] = 1;
+    attrs.c_cc[VTIME] = 0;
   }
   tcsetattr(STDIN_FILENO, TCSANOW, &attrs);
 }

@@ -51,6 +51,7 @@ struct Options {
   bool inputAtEnd = false;      // standard input is /dev/null
   bool errorsToPipe = false;    // standard error is collected apart from the screen
   bool interruptible = false;   // SIGUSR1 interrupts a blocked read
+  bool readsReturnAtOnce = false;  // the terminal was left with VMIN 0
 };
 
 void NoteSignal(int) { write(kReportFd, "signal\n", 7); }
@@ -61,6 +62,10 @@ void NoteSignal(int) { write(kReportFd, "signal\n", 7); }
   termios attrs{};
   tcgetattr(STDOUT_FILENO, &attrs);
   attrs.c_oflag &= ~OPOST;  // the screen gets exactly the bytes written
+  if (options.readsReturnAtOnce) {
+    attrs.c_cc[VMIN] = 0;
+    attrs.c_cc[VTIME] = 0;
+  }
   tcsetattr(STDOUT_FILENO, TCSANOW, &attrs);
   dup2(report, kReportFd);
   if (errors >= 0) dup2(errors, STDERR_FILENO);
@@ -241,6 +246,16 @@ TEST(PromptTest, SkipSurvivesASignalWhileWaiting) {
   session.Type("s");
   EXPECT_EQ(10, session.Finish());
   EXPECT_EQ("console 1\nsignal\nicanon=1 echo=1\n", session.report);
+}
+
+TEST(PromptTest, WaitsForAKeyOnATerminalLeftToReturnReadsAtOnce) {
+  Options options;
+  options.readsReturnAtOnce = true;
+  PromptSession session(options);
+  ASSERT_TRUE(session.ReadUntil(Prompt()));
+  session.WaitUntilWaitingForKey();
+  session.Type("e");
+  EXPECT_EQ(2, session.Finish());
 }
 
 TEST(PromptTest, ContinueHandsTheDisplayBackToTheBootConsole) {

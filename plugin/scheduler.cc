@@ -27,6 +27,7 @@ class PoolSide final : public WorkerSide {
     return Worker::ActivatePlugin(plugin, flags);
   }
   std::vector<Outcome> PluginResults() override { return Worker::PluginResults(); }
+  bool CanTakeWork() const override { return Worker::CanTakeWork(); }
 };
 
 WorkerSide* workerSide = nullptr;
@@ -49,12 +50,18 @@ uint32_t Prompt(const std::string& name) {
 
 bool IsKindTag(const std::string& tag) { return Plugin::registry().kindTags.count(tag) != 0; }
 
+bool HasWork(const Plugin* plugin) { return !plugin->disabled && !plugin->nothingToStart; }
+
 // One attempt at a plugin that may start now: the prompt, the worker side,
-// and the flag bookkeeping around them.
+// and the flag bookkeeping around them. The operator is asked only when the
+// plugin can start right away: asked while every worker is busy, the answer
+// would be lost with the refusal, and the question asked again later.
 bool StartReady(Plugin* plugin, Plugin::ActivateFlags& flags, bool interactiveTagsPending) {
   bool started;
   if ((flags & Plugin::InteractiveMode) == 0 || interactiveTagsPending) {
     started = CurrentWorkerSide().ActivatePlugin(plugin, flags);
+  } else if (HasWork(plugin) && !CurrentWorkerSide().CanTakeWork()) {
+    return false;
   } else {
     flags &= ~Plugin::InteractiveMode;
     flags |= Prompt(plugin->name);
@@ -259,7 +266,7 @@ void ActivationRun::Reconsider(uint32_t position) {
   const Entry& entry = entries[position];
   if (!entry.pending || entry.started || entry.unmetRequirements > 0 || entry.heldTags > 0) return;
   ready.insert(position);
-  if (entry.plugin->disabled || entry.plugin->nothingToStart) readyWithoutWork.insert(position);
+  if (!HasWork(entry.plugin)) readyWithoutWork.insert(position);
 }
 
 void ActivationRun::Release(uint32_t position) {
@@ -306,15 +313,14 @@ void ActivationRun::Remove(Plugin* plugin) {
 }
 
 // Every ready plugin in registration order. Once the worker side has refused
-// one, it refuses every plugin with work until results are collected, so
-// the rest of the scan offers only plugins that are completed at once, and
-// those that the prompt may still turn into a skip.
+// one, it refuses every plugin with work until results are collected, and
+// the prompt is not shown for them either, so the rest of the scan offers
+// only plugins that are completed at once.
 void ActivationRun::Scan() {
   bool saturated = false;
   uint32_t next = 0;
   for (;;) {
-    bool promptMayShow = (flags & Plugin::InteractiveMode) != 0 && pendingInteractiveTags == 0;
-    const std::set<uint32_t>& candidates = saturated && !promptMayShow ? readyWithoutWork : ready;
+    const std::set<uint32_t>& candidates = saturated ? readyWithoutWork : ready;
     auto candidate = candidates.lower_bound(next);
     if (candidate == candidates.end()) return;
     uint32_t position = *candidate;

@@ -21,6 +21,9 @@ class WorkerSide {
   // nothingToStart, disabled). False means every worker is busy: until the
   // next PluginResults call only plugins that are completed at once start.
   virtual bool ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) = 0;
+  // True when a plugin with work would be taken now: a worker is idle or
+  // another may be started.
+  virtual bool CanTakeWork() const = 0;
   // Results since the last call, the ones completed at once first; blocks
   // until there is at least one.
   virtual std::vector<Outcome> PluginResults() = 0;

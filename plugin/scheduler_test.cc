@@ -299,9 +299,40 @@ TEST_F(SchedulerTest, ThePromptWaitsForInteractiveTagsAndCanSkip) {
   EXPECT_EQ(0u, flags);
 }
 
-TEST_F(SchedulerTest, ARefusedPluginIsPromptedForAgain) {
+TEST_F(SchedulerTest, ThePromptWaitsForAFreeWorker) {
   FakeWorkerSide single(1, 0);
   Use(single);
+  flags = Plugin::InteractiveMode;
+  TestPlugin a("a", {}, {});
+  TestPlugin b("b", {}, {});
+  TestPlugin c("c", {}, {});
+  c.nothingToStart = true;
+  promptAnswers = {Plugin::InteractiveMode, Plugin::InteractiveMode, 0};
+  Plugin::ActivatePlugins(flags);
+  // c needs no worker, so it is asked about while a runs; b only once a
+  // has finished, and only once.
+  EXPECT_EQ((Lines{"prompt a", "start a", "prompt c", "skip c", "prompt b", "start b"}),
+            Starts());
+  EXPECT_EQ(0u, flags);
+}
+
+TEST_F(SchedulerTest, APluginRefusedAfterItsPromptIsPromptedForAgain) {
+  // Learns only on the attempt that it has no room, as when a worker
+  // cannot be forked.
+  class Overstating final : public WorkerSide {
+   public:
+    explicit Overstating(FakeWorkerSide& inner) : inner(inner) {}
+    bool ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) override {
+      return inner.ActivatePlugin(plugin, flags);
+    }
+    std::vector<Outcome> PluginResults() override { return inner.PluginResults(); }
+    bool CanTakeWork() const override { return true; }
+    FakeWorkerSide& inner;
+  };
+  FakeWorkerSide single(1, 0);
+  single.events = &events;
+  Overstating overstating(single);
+  SetWorkerSide(&overstating);
   flags = Plugin::InteractiveMode;
   TestPlugin a("a", {}, {});
   TestPlugin b("b", {}, {});
@@ -345,6 +376,7 @@ TEST_F(SchedulerTest, ResultsForPluginsThatAreNotRunningAreIgnored) {
       started.clear();
       return results;
     }
+    bool CanTakeWork() const override { return true; }
     Plugin* stranger;
     std::vector<Plugin*> started;
   };

@@ -22,6 +22,7 @@ class FakeWorkerSide final : public WorkerSide {
 
   bool ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) override;
   std::vector<Outcome> PluginResults() override;
+  bool CanTakeWork() const override { return running.size() < capacity; }
 
   // Result codes that replace what a plugin's Activate answers.
   std::unordered_map<const Plugin*, int32_t> codes;

@@ -276,6 +276,14 @@ bool Worker::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) {
   return Spawn((flags & Plugin::DryRun) != 0) && workers.back()->Assign(plugin, flags);
 }
 
+bool Worker::CanTakeWork() {
+  if (workers.size() < workerLimit) return true;
+  for (const auto& worker : workers) {
+    if (worker->plugin == nullptr) return true;
+  }
+  return false;
+}
+
 bool Worker::Spawn(bool dryRun) {
   if (workerLimit <= workers.size()) return false;
   try {

@@ -47,6 +47,9 @@ class Worker {
   // Hands `plugin` to an idle worker, or completes it at once when it is
   // skipped; false when every worker is busy and no more may be started.
   static bool ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags);
+  // Whether ActivatePlugin would take a plugin with work now: a worker is
+  // idle or the limit allows another.
+  static bool CanTakeWork();
   // The plugins completed at once since the last call, then those whose
   // workers answered or died; blocks only when there is nothing else.
   static std::vector<Outcome> PluginResults();
