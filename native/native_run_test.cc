@@ -261,7 +261,12 @@ TEST_P(NativeRunLimitTest, CrashingPluginsStayInTheirWorkersAndTheRunGoesOn) {
   } else {
     EXPECT_TRUE(segfaultSignal) << run.out;
   }
-  EXPECT_EQ(std::string::npos, run.out.find("v1: exited")) << run.out;
+  std::vector<std::string> out = Lines(run.out);
+  EXPECT_EQ(4, std::count_if(out.begin(), out.end(),
+                             [](const std::string& line) {
+                               return line.find(": exited ") != std::string::npos;
+                             }))
+      << run.out;
 
   ExpectOutcomes({{"segfault", "activation failed."},
                   {"abort", "activation failed."},
