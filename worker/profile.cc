@@ -33,8 +33,10 @@ Profile::Clock* currentClock = nullptr;
 
 }  // namespace
 
+// Never destroyed: the profile is first made after this clock's first use
+// would be, so its destructor (the trailer) runs after any static clock's.
 Profile::Clock& Profile::RealClock() {
-  static SystemClock clock;
+  static SystemClock& clock = *new SystemClock;
   return clock;
 }
 
