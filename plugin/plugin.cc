@@ -59,6 +59,7 @@ void Plugin::Register() {
     if (reg.disabledNames.count(tag) != 0) disabled = true;
     if (reg.kindTags.count(tag) == 0) reg.providers.emplace(tag, this);
   }
+  reg.plugins.push_back(this);
   reg.pendingPlugins.push_back(this);
 }
 

@@ -41,6 +41,9 @@ class Plugin {
     Registry();
     std::ofstream runOnceFile;
     std::unordered_set<std::string> disabledNames;
+    // Every registered plugin, finished ones included: plugins are never
+    // destroyed and must stay reachable once they leave the pending list.
+    std::vector<Plugin*> plugins;
     std::list<Plugin*> pendingPlugins;
     std::unordered_multimap<std::string, Plugin*> providers;
     TagSet interactiveTags;
