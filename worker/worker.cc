@@ -265,7 +265,7 @@ bool Worker::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) {
     }
     // Its request pipe is broken, so its process is gone. Left in the pool
     // it would hold a slot that no result ever frees while nothing runs.
-    kill(worker.pid, SIGKILL);
+    if (worker.pid > 0) kill(worker.pid, SIGKILL);  // pid 0 would be our own group
     int status = 0;
     worker.Reap(&status);
     std::swap(workers[i], workers.back());
