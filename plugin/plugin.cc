@@ -60,6 +60,7 @@ void Plugin::Register() {
     if (reg.kindTags.count(tag) == 0) reg.providers.emplace(tag, this);
   }
   reg.pendingPlugins.push_back(this);
+  reg.registered.push_back(this);
 }
 
 bool Plugin::Provides(const std::string& tag) const { return provides.count(tag) != 0; }

@@ -46,6 +46,9 @@ class Plugin {
     TagSet interactiveTags;
     std::unordered_set<std::string> kindTags;
     uint32_t runOnceCount = 0;
+    // Every plugin registered, finished or not: they belong to the registry
+    // until the process ends, and a leak checker must see them held.
+    std::vector<Plugin*> registered;
   };
 
   Plugin(const std::string& name, const std::vector<std::string>& provides,
