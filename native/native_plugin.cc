@@ -6,6 +6,7 @@
 
 #include "dawnstep/native_plugin.h"
 #include "log/kernel_log.h"
+#include "native/library_file.h"
 #include "main/logging.h"
 #include "platform/host_log.h"
 #include "platform/root.h"
@@ -42,6 +43,7 @@ void Plugin::LoadNativePlugin(const std::string& path) { new NativePlugin(path);
 
 NativePlugin::NativePlugin(const std::string& path)
     : Plugin(NativePluginName(path), {kNativeKind}, {}) {
+  CheckLibraryFile(path);
   library = dlopen(path.c_str(), RTLD_LAZY | RTLD_GLOBAL);
   if (library == nullptr) {
     const char* reason = dlerror();

@@ -61,6 +61,9 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   signal(SIGPIPE, SIG_DFL);
+  // Only the three standard descriptors: what the test program inherited
+  // from its own caller would blur what the program under test holds.
+  close_range(3, ~0U, 0);
   execve(argv[0], argv, envp);
   _exit(127);
 }
@@ -132,8 +135,14 @@ class PipeSignalBlock {
 
 BinaryRun RunBinary(const std::vector<std::string>& args, const std::string& root,
                     const std::string& input) {
-  std::vector<std::string> argTexts{DAWNSTEP_BINARY};
-  argTexts.insert(argTexts.end(), args.begin(), args.end());
+  std::vector<std::string> command{DAWNSTEP_BINARY};
+  command.insert(command.end(), args.begin(), args.end());
+  return RunCommand(command, root, input);
+}
+
+BinaryRun RunCommand(const std::vector<std::string>& command, const std::string& root,
+                     const std::string& input) {
+  std::vector<std::string> argTexts = command;
   std::vector<std::string> envTexts = ChildEnvironment(root);
   std::vector<char*> argv = Pointers(argTexts);
   std::vector<char*> envp = Pointers(envTexts);

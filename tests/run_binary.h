@@ -18,4 +18,9 @@ struct BinaryRun {
 BinaryRun RunBinary(const std::vector<std::string>& args, const std::string& root,
                     const std::string& input = "");
 
+// The same for any program: `command` is its path followed by its
+// arguments (e.g. a wrapper that runs the program under test).
+BinaryRun RunCommand(const std::vector<std::string>& command, const std::string& root,
+                     const std::string& input = "");
+
 }  // namespace dawnstep::testing

@@ -215,6 +215,11 @@ void Worker::Reap(int* status) {
 }
 
 Worker::Outcome Worker::Gone() {
+  // Its answer pipe is closed, so no answer can come. Plugin code that
+  // closed or replaced the descriptor may have left the process running,
+  // and waiting for it would hold up the run for good. A process that is
+  // already exiting ignores the signal and keeps its own status.
+  if (pid > 0) kill(pid, SIGKILL);
   int status = 0;
   Reap(&status);
   int code;

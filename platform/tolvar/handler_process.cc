@@ -29,6 +29,10 @@ class SpawnSetup {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, errorWriteEnd, STDERR_FILENO);
+    // A handler gets its three standard descriptors and nothing else: not
+    // the run-once record or boot profile that the caller keeps open, nor
+    // whatever a plugin library opened without close-on-exec.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_init(&attributes);
     sigset_t signals;
     sigfillset(&signals);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace dawnstep {
+
+// Throws Exception ("Invalid plugin: ...") when the library at `path` is an
+// ELF file whose loadable segments reach past its end. The loader maps such
+// segments and then touches pages that have no file behind them, which ends
+// the whole process with a bus error; a library cut short by a failed copy
+// or a full disk must be a bad plugin file instead. Anything else (not ELF,
+// unreadable) is left for the loader to judge.
+void CheckLibraryFile(const std::string& path);
+
+}  // namespace dawnstep
