@@ -368,11 +368,11 @@ std::vector<std::string> WriteHostileFiles(const TempRoot& root, int count) {
         name += ".json";
         break;
       case 1:  // a huge string where an object belongs
-        content = "{\"metadata\": \"" + std::string(1 << 20, 'x') + "\"}";
+        content = "{\"metadata\": \"" + std::string(i < 20 ? 1 << 20 : 1 << 14, 'x') + "\"}";
         name += ".json";
         break;
       case 2:  // nesting deeper than any recursive reader survives
-        content = i < 30 ? std::string(100000, '[') + std::string(i == 2 ? 100000 : 0, ']')
+        content = i < 20 ? std::string(100000, '[') + std::string(i == 2 ? 100000 : 0, ']')
                          : "{\"metadata\": {\"provides\": [[[[[[[[[[]]]]]]]]]]}}";
         name += ".json";
         break;
