@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <stdexcept>
 
 namespace dawnstep::testing {
@@ -15,35 +14,32 @@ namespace {
 
 const char kFreshProcessMarker[] = "DAWNSTEP_TEST_FRESH_PROCESS";
 
-// Unlinked at once: nothing is left behind, whatever happens.
-int ScratchFile() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "dawnstep-child-XXXXXX").string();
-  int fd = mkstemp(pattern.data());
-  if (fd < 0) throw std::runtime_error("mkstemp failed");
-  unlink(pattern.c_str());
-  return fd;
+// An unlinked file: nothing is left behind, whatever happens.
+FILE* ScratchFile() {
+  FILE* file = tmpfile();
+  if (file == nullptr) throw std::runtime_error("tmpfile failed");
+  return file;
 }
 
-std::string ReadBack(int fd) {
+std::string ReadBack(FILE* file) {
   std::string content;
+  rewind(file);
   char chunk[4096];
-  for (ssize_t got; (got = pread(fd, chunk, sizeof chunk, content.size())) > 0;) {
-    content.append(chunk, got);
-  }
-  close(fd);
+  for (size_t got; (got = fread(chunk, 1, sizeof chunk, file)) > 0;) content.append(chunk, got);
+  fclose(file);
   return content;
 }
 
 }  // namespace
 
 ChildOutcome RunInChild(const std::function<std::string()>& body) {
-  int out = ScratchFile(), err = ScratchFile(), report = ScratchFile();
+  FILE *out = ScratchFile(), *err = ScratchFile(), *report = ScratchFile();
   fflush(nullptr);  // or the child prints the parent's pending output again
   pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
+    dup2(fileno(out), STDOUT_FILENO);
+    dup2(fileno(err), STDERR_FILENO);
     int code = 0;
     std::string text;
     try {
@@ -52,12 +48,8 @@ ChildOutcome RunInChild(const std::function<std::string()>& body) {
       text = e.what();
       code = 1;
     }
+    fwrite(text.data(), 1, text.size(), report);
     fflush(nullptr);
-    for (size_t done = 0; done < text.size();) {
-      ssize_t written = write(report, text.data() + done, text.size() - done);
-      if (written <= 0) break;
-      done += written;
-    }
     _exit(code);  // no exit handlers: they belong to the parent
   }
   int status = 0;
