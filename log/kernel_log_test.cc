@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "platform/hkn.h"
 
 namespace dawnstep {
@@ -37,23 +35,18 @@ class FakeHkn final : public HknInterface {
 // A failed send is reported, drops its text and marks the stream bad; the
 // next message still goes out, on the stream the next use hands out.
 TEST(KernelLog, AFailedSendLosesOnlyItsOwnMessage) {
-  const std::pair<const char*, std::string> cases[] = {
-      {"create", "Failed to create HKN param list.\n"},
-      {"add", "Failed to add HKN input string.\n"},
-      {"set", "Failed to set HKN node.\n"},
-  };
-  const std::map<std::string, std::string> calls = {
-      {"create", "create 0 1;"},
-      {"add", "create 0 1;add lost;destroy;"},
-      {"set", "create 0 1;add lost;set alert;destroy;"}};
-  for (const auto& [step, message] : cases) {
-    SCOPED_TRACE(step);
+  const std::vector<std::vector<std::string>> cases = {
+      {"create", "Failed to create HKN param list.\n", "create 0 1;"},
+      {"add", "Failed to add HKN input string.\n", "create 0 1;add lost;destroy;"},
+      {"set", "Failed to set HKN node.\n", "create 0 1;add lost;set alert;destroy;"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c[0]);
     {
-      FakeHkn broken(step);
+      FakeHkn broken(c[0]);
       ::testing::internal::CaptureStderr();
       EXPECT_TRUE((AlertLog() << "lost" << std::endl).bad());
-      EXPECT_EQ(::testing::internal::GetCapturedStderr(), message);
-      EXPECT_EQ(broken.calls, calls.at(step));
+      EXPECT_EQ(::testing::internal::GetCapturedStderr(), c[1]);
+      EXPECT_EQ(broken.calls, c[2]);
     }
     FakeHkn working("");
     EXPECT_TRUE((AlertLog() << "a\nb\rnext" << std::endl).good());
