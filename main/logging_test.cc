@@ -11,51 +11,35 @@
 namespace dawnstep {
 namespace {
 
-using testing::ChildOutcome;
 using testing::RunInChild;
 
-// Each failing set-up step is reported on standard error and leaves the
-// steps after it undone; the program goes on without them.
+// A failing step is reported on standard error and stops the set-up there.
 TEST(InitLogging, EachFailureIsReportedAndStopsTheSetUp) {
-  const struct {
-    bool syslog, newStdio, add;
-    const char* message;
-    const char* status;
-  } cases[] = {
-      {false, false, false, "", "syslog=Kestor2 stdio=1 echo=-1"},
-      {true, false, false, "Failed to initialize logging to syslog.\n", "syslog=off stdio=0 echo=5"},
-      {false, true, false, "Failed creating standard out logging interface.\n",
-       "syslog=Kestor2 stdio=0 echo=5"},
-      {false, false, true, "Failed adding standard out logging interface.\n",
-       "syslog=Kestor2 stdio=0 echo=5"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.message);
-    ChildOutcome child = RunInChild([&c] {
+  const std::vector<std::vector<std::string>> cases = {
+      {"", "syslog=1 stdio=1 echo=-1"},
+      {"Failed to initialize logging to syslog.\n", "syslog=0 stdio=0 echo=5"},
+      {"Failed creating standard out logging interface.\n", "syslog=1 stdio=0 echo=5"},
+      {"Failed adding standard out logging interface.\n", "syslog=1 stdio=0 echo=5"}};
+  for (size_t failing = 0; failing < cases.size(); ++failing) {
+    testing::ChildOutcome child = RunInChild([failing] {
       ResetHostLog();
-      HostLogHooks hooks;
-      hooks.syslog = [](int, const std::string&) {};
-      hooks.failSyslogInit = c.syslog;
-      hooks.failNewStdioOutput = c.newStdio;
-      hooks.failAddOutput = c.add;
-      SetHostLogHooks(hooks);
+      SetHostLogHooks({failing == 1, failing == 2, failing == 3, [](int, const std::string&) {}});
       init_logging("Kestor2");
       HostLogStatus status = CurrentHostLogStatus();
-      return "syslog=" + (status.syslogRunning ? status.syslogIdentity : "off") +
-             " stdio=" + std::to_string(status.stdioOutputs) +
-             " echo=" + std::to_string(status.stderrLevel);
+      return "syslog=" + std::to_string(status.syslogIdentity == "Kestor2") + " stdio=" +
+             std::to_string(status.stdioOutputs) + " echo=" + std::to_string(status.stderrLevel);
     });
-    EXPECT_EQ(child.report, c.status);
-    EXPECT_EQ(child.err, c.message);
+    EXPECT_EQ(child.err, cases[failing][0]);
+    EXPECT_EQ(child.report, cases[failing][1]);
   }
 }
 
-// With only two descriptors allowed, the log file becomes standard output
-// but cannot become standard error; the warning is echoed there.
+// With two descriptors allowed, the log file becomes standard output but
+// cannot become standard error; the warning is echoed there.
 TEST(InitFds, AStandardDescriptorThatCannotMoveIsWarnedAbout) {
   testing::TempRoot root;
   const std::string log = root.Path("/work.log");
-  ChildOutcome child = RunInChild([&log] {
+  testing::ChildOutcome child = RunInChild([&log] {
     close(STDIN_FILENO);
     close(STDOUT_FILENO);
     rlimit limit{2, 2};
