@@ -79,7 +79,7 @@ ROWS = [
      fails(CHATTY + "; exit 1'", *[NOISE] * 8000, "exit status 1"), (NOISE + "\n") * 8000),
     (["my demo dup"], ["one"], ""),
     # A background process that keeps standard error open does not hold the run up.
-    (["my demo run --sh='sleep 60 >/dev/null & echo $! >\"$DAWNSTEP_ROOT/bg\"; echo started >&2'"],
+    (["my demo run --sh='sleep 45 >/dev/null & echo $! >\"$DAWNSTEP_ROOT/bg\"; echo started >&2'"],
      [], "started\n"),
 ]
 
@@ -122,7 +122,8 @@ class DispatcherTest(RootCase):
             with self.subTest(commands=commands[0]):
                 self.plugin(commands)
                 # Handlers start with default signals, even where the program's were ignored.
-                run = self.root.run("-c", "trap '' TERM; exec \"$0\"", BINARY, program="/bin/sh", env=ENV)
+                run = self.root.run("-c", "trap '' TERM; exec \"$0\"", BINARY, program="/bin/sh", env=ENV,
+                                    timeout=30)
                 self.assertEqual(lines(run.out)[1:], [line.format(root=self.root.path) for line in out])
                 self.assertEqual((run.status, run.err), (0, err))
         os.kill(int(self.root.read("/bg")), signal.SIGKILL)
