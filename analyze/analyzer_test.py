@@ -1,0 +1,154 @@
+"""dawnstep-analyze as operators run it: files on a root in, exact report and status out,
+and nothing on the root changed."""
+import json
+import os
+import re
+
+from harness import ANALYZE, PLUGIN_DIR, RootCase, main
+
+LOG = "/var/log/sysboot.log"
+P = PLUGIN_DIR + "/"
+GOOD = "2026-03-05 07:08:09.000000"
+HEAD = "HVKernel Initialization Time: 3000000\n"
+TRAILER = "=== Dawnstep configuration info ===\n Start: 2026-03-05 07:08:09.000000\n End: 2026-03-05 07:08:10.000000\n"
+USAGE = "Run 'dawnstep-analyze {0} --help' for its usage.\n"
+
+
+def rec(start, end, name, day="2026-03-05 07:08:"):
+    return f"[{day}{start} - {day}{end}] sysboot: {name}\n"
+
+
+def plugin(provides=(), requires=(), preemptive=False, start=()):
+    return json.dumps({"metadata": {"provides": provides, "requires": requires, "version": 3,
+                                    "run_once": False, "preemptive_provider": preemptive},
+                       "operations": {"start": start}})
+
+
+# One field out of range or out of place at a time; each must cost the record.
+BAD = [GOOD[:i] + s + GOOD[i + len(s):] for i, s in [
+    (0, "2o26"), (5, "00"), (5, "13"), (8, "00"), (8, "32"), (11, "24"), (11, "x7"), (14, "60"),
+    (14, "x8"), (17, "61"), (17, "x9"), (25, "x"), (10, "T"), (19, ",")]]
+BAD_LOG = (" Start: " + GOOD + "\n" + "".join(f"[{t} - {GOOD}] sysboot: bad\n" for t in BAD)
+           + f"[{GOOD} - {BAD[2]}] sysboot: bad\n" + rec("09.1", "09.2", "short") + rec("09.000000", "09.000001", "ok"))
+BAD_ERR = "".join(f"dawnstep-analyze: {{root}}{LOG}: ignoring unrecognised line {n}: {line}\n"
+                  for n, line in enumerate(BAD_LOG.splitlines()[:-1], 1))
+BOOT = (HEAD + rec("09.000000", "09.000000", "old") + HEAD + rec("09.010000", "09.100000", "base")
+        + rec("09.100000", "09.150000", "fast") + rec("09.101000", "09.300000", "slow")
+        + rec("09.150000", "09.900000", "late") + rec("09.000000", "09.005000", "pre")
+        + rec("09.310000", "09.400000", "top") + rec("09.950000", "09.960000", "end-autoconf")
+        + rec("09.500000", "09.590000", "odd] sysboot: name ") + TRAILER)
+DIAMOND = {LOG: BOOT, P + "top.json": plugin(requires=["x", "y"]), P + "late.json": plugin(["x"]),
+           P + "fast.json": plugin(["x"], ["b"]), P + "slow.json": plugin(["y"], ["b"]),
+           P + "base.json": plugin(["b"]), P + "pre.json": plugin(["x"], preemptive=True)}
+CHAIN = ("end-autoconf  start +950.000 ms  took 10.000 ms\n"
+         "  late  start +150.000 ms  took 750.000 ms  provides 'json plugins'\n"
+         "    pre  start +0.000 ms  took 5.000 ms  preemptive provider of 'x'\n")
+ODD = "caf\xe9\u20ac\u4e2d\udcc0\udcaf\udced\udca0\udc80"  # bytes C0 AF, ED A0 80 are not UTF-8
+DESCRIPTOR = '{"namespace": "system hostname", "commands": [{"name": "set", "handler": "/x"}]}'
+COMMANDS = ["system hostname set --fqdn h", "# later", "system ntp set", "a 'b"]
+WARN = ("warning: plugin 'b' requires tag 'gone', which no plugin provides\n"
+        "warning: requirement cycle: a requires 'tb' from b, b requires 'ta' from a\n"
+        "warning: requirement cycle: self requires 'own' from self\n"
+        "warning: tag 'tc' has 2 preemptive providers, which hold each other back: a, b\n"
+        "warning: plugin 'a' start command 'system ntp set' calls 'system ntp set', which no command "
+        "descriptor defines\nwarning: plugin 'a' start command 'a 'b' does not parse: Unterminated quote\n")
+CYCLES = {P + "a.json": plugin(["ta", "tc"], ["tb"], True, COMMANDS), P + "self.json": plugin(["own"], ["own"]),
+          P + "b.json": plugin(["tb", "tc"], ["ta", "gone"], True), "/usr/lib/corvane/orvocli/h.json": DESCRIPTOR}
+
+# (files, arguments, status, standard output, standard error); "..." ends a prefix.
+# "{root}" stands for the root's path.
+ROWS = [
+    ({}, [], 2, "", "Usage: dawnstep-analyze COMMAND [OPTION...] [ARGUMENT...]\n..."),
+    ({}, ["--help"], 0, "Usage: dawnstep-analyze COMMAND [OPTION...] [ARGUMENT...]\n...", ""),
+    ({}, ["critical-chain", "-h"], 0, "Usage: dawnstep-analyze critical-chain [--log FILE] [PLUGIN]\n...", ""),
+    ({}, ["frobnicate"], 2, "", "dawnstep-analyze: unknown command 'frobnicate'\n"
+                                "Run 'dawnstep-analyze --help' for the list of commands.\n"),
+    ({}, ["blame", "extra"], 2, "", "dawnstep-analyze blame: unexpected argument extra\n" + USAGE.format("blame")),
+    ({}, ["blame", "--", "--log"], 2, "", "dawnstep-analyze blame: unexpected argument --log\n" + USAGE.format("blame")),
+    ({}, ["blame", "-x"], 2, "", "dawnstep-analyze blame: unknown option -x\n" + USAGE.format("blame")),
+    ({}, ["plot", "--log"], 2, "", "dawnstep-analyze plot: option --log needs a file\n" + USAGE.format("plot")),
+    ({}, ["dot", "--log", "x"], 2, "", "dawnstep-analyze dot: unknown option --log\n" + USAGE.format("dot")),
+    ({}, ["tags", "--log", "x"], 2, "", "dawnstep-analyze tags: unknown option --log\n" + USAGE.format("tags")),
+    ({}, ["critical-chain", "a", "b"], 2, "",
+     "dawnstep-analyze critical-chain: unexpected argument b\n" + USAGE.format("critical-chain")),
+    ({}, ["plot"], 1, "", f"dawnstep-analyze: cannot open {{root}}{LOG}: No such file or directory\n"),
+    # Reading the profile: only the last boot counts, names are taken whole.
+    (DIAMOND, ["blame"], 0, "   750.000 ms  late\n   199.000 ms  slow\n    90.000 ms  base\n    90.000 ms  odd] "
+     "sysboot: name \n    90.000 ms  top\n    50.000 ms  fast\n    10.000 ms  end-autoconf\n     5.000 ms  pre\n", ""),
+    ({"/b.log": rec("00:00.000000", "00:00.000001", "low", "0000-01-01 00:")
+      + rec("59:59.999999", "59:60.999999", "high", "2026-12-31 23:")}, ["blame", "--log={root}/b.log"], 0,
+     "  1000.000 ms  high\n     0.001 ms  low\n", ""),
+    ({LOG: BAD_LOG}, ["blame"], 0, "     0.001 ms  ok\n", BAD_ERR),
+    ({LOG: "garbage"}, ["blame"], 0, "", f"dawnstep-analyze: {{root}}{LOG}: ignoring unrecognised line 1: "
+     f"garbage\ndawnstep-analyze: {{root}}{LOG}: no activation records\n"),
+    # Critical chains follow requirements, kind tags and preemptive providers back.
+    (DIAMOND, ["critical-chain"], 0, CHAIN, ""),
+    (DIAMOND, ["critical-chain", "top"], 0, "top  start +310.000 ms  took 90.000 ms\n  slow  start +101.000 ms  "
+     "took 199.000 ms  provides 'y'\n    base  start +10.000 ms  took 90.000 ms  provides 'b'\n", ""),
+    (DIAMOND, ["critical-chain", "absent"], 1, "",
+     f"dawnstep-analyze: {{root}}{LOG}: no activation of 'absent' in the profile\n"),
+    (DIAMOND, ["tags"], 0, "b\nx\ny\n", ""),
+    ({P + ODD + ".json": plugin(["b"], preemptive=True), P + 'say"hi\\.json': plugin([], ["b", "gone"]),
+      P + "readme.txt": ""}, ["dot"], 0,
+     'digraph plugins {\n  rankdir=LR;\n  node [shape=box];\n  p0 [label="end-autoconf"];\n  p1 [label='
+     '"caf\xe9\u20ac\u4e2d\ufffd\ufffd\ufffd\ufffd\ufffd", shape=octagon];\n  p2 [label="say\\"hi\\\\"];\n'
+     '  p1 -> p0 [label="json plugins"];\n  p2 -> p0 [label="json plugins"];\n  p1 -> p2 [label="b"];\n'
+     '  m0 [label="gone (no provider)", shape=plaintext, fontcolor=red];\n'
+     '  m0 -> p2 [label="gone", style=dashed];\n}\n', f"Skipping {{root}}{P}readme.txt: unknown type\n"),
+    # verify: 0 clean, 1 warnings, 2 files that do not load.
+    ({}, ["verify"], 0, "0 files checked: 0 errors, 0 warnings\n", ""),
+    (CYCLES, ["verify"], 1, WARN + "3 files checked: 0 errors, 6 warnings\n", ""),
+    ({"/d.json/x": ""}, ["verify", "--", "-odd.json", "-odd.json", "{root}/d.json"], 2,
+     "Skipping -odd.json: No such file or directory\nSkipping {root}/d.json: Is a directory\n"
+     "2 files checked: 2 errors, 0 warnings\n", ""),
+]
+
+
+class AnalyzerTest(RootCase):
+    def snapshot(self):
+        found = {}
+        for directory, _, files in os.walk(self.root.path):
+            for name in files:
+                with open(os.path.join(directory, name), "rb") as f:
+                    found[os.path.join(directory, name)] = f.read()
+        return found
+
+    def check(self, got, want):
+        want = want.replace("{root}", self.root.path)
+        if want.endswith("..."):
+            self.assertTrue(got.startswith(want[:-3]), got)
+        else:
+            self.assertEqual(want, got)
+
+    def test_commands(self):
+        for files, args, status, out, err in ROWS:
+            with self.subTest(args=args, files=sorted(files)):
+                self.root.remove()
+                os.makedirs(self.root.file("/run"))  # where a boot's nodes would go
+                self.root.write("/.runonce", "dawnstep.run-once=x1.0")
+                for path, text in files.items():
+                    self.root.write(path, text)
+                before = self.snapshot()
+                run = self.root.run(*[a.replace("{root}", self.root.path) for a in args], program=ANALYZE)
+                self.assertEqual(status, run.status, run)
+                self.check(run.out, out)
+                self.check(run.err, err)
+                self.assertEqual(before, self.snapshot())
+                self.assertFalse(os.path.exists(self.root.file("/run/hkn")))
+
+    def test_plot_draws_one_bar_per_record_the_chain_in_red(self):
+        for path, text in DIAMOND.items():
+            self.root.write(path, text)
+        self.root.write(LOG, BOOT.replace("odd] sysboot: name ", "a<&>\"'\x01\ufffe"))
+        run = self.root.run("plot", program=ANALYZE)
+        self.assertEqual((0, ""), (run.status, run.err))
+        self.assertTrue(run.out.startswith('<?xml version="1.0" encoding="UTF-8"?>\n<svg ') and
+                        run.out.endswith("</svg>\n"))
+        bars = re.findall(r'end">(.*)</text>\n<rect class="(bar(?: critical)?)"', run.out)
+        self.assertEqual([("pre", "bar critical"), ("base", "bar"), ("fast", "bar"), ("slow", "bar"),
+                          ("late", "bar critical"), ("top", "bar"), ("a&lt;&amp;&gt;&quot;&apos;\ufffd\ufffd", "bar"),
+                          ("end-autoconf", "bar critical")], bars)
+
+
+if __name__ == "__main__":
+    main()
