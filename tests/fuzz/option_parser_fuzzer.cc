@@ -4,9 +4,6 @@
 #include "platform/tolvar/option_parser.h"
 #include "tests/fuzz/fuzz_support.h"
 
-using dawnstep::fuzzing::Require;
-using Tolvar::AutoCli::OptionParser;
-
 // Single quotes keep everything but a single quote: closed, escaped, reopened.
 static std::string Quote(const std::string& word) {
   std::string quoted = "'";
@@ -15,41 +12,37 @@ static std::string Quote(const std::string& word) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // One parser for every input, as a dispatcher keeps one: each parse must
-  // forget the previous line.
-  static OptionParser parser;
+  // One parser for every input, as a dispatcher keeps one: each parse must forget the last.
+  static Tolvar::AutoCli::OptionParser parser;
   const std::string line(reinterpret_cast<const char*>(data), size);
   const size_t first = line.find_first_not_of(" \t");
   const bool blank = first == std::string::npos || line[first] == '#';
   const auto& path = parser.GetCommandPath();
   const auto& parameters = parser.GetCommandParameters();
-  if (parser.ParseString(line)) {
-    Require(parser.GetParseErrors().empty() && path.empty() && parameters.empty(),
-            "nothing to run leaves no result behind");
+  const auto& errors = parser.GetParseErrors();
+  if (parser.ParseString(line)) {  // nothing to run, and nothing left behind
+    REQUIRE(errors.empty() && path.empty() && parameters.empty());
     return 0;
   }
-  Require(!blank, "blank lines and comments are nothing to run");
-  for (const std::string& error : parser.GetParseErrors()) {
-    Require(error == "Unterminated quote" || error == "Trailing backslash" ||
-                error == "Missing command" || error == "Empty option name" ||
-                (error.starts_with("Unexpected argument '") && error.ends_with('\'')),
-            "every parse error is a known one");
+  REQUIRE(!blank);
+  for (const std::string& e : errors) {
+    REQUIRE(e == "Unterminated quote" || e == "Trailing backslash" || e == "Missing command" ||
+            e == "Empty option name" ||
+            (e.starts_with("Unexpected argument '") && e.ends_with('\'')));
   }
-  if (!parser.GetParseErrors().empty()) return 0;
-  Require(!path.empty() && !path.front().starts_with('#'), "a clean line names a command");
+  if (!errors.empty()) return 0;
+  REQUIRE(!path.empty() && !path.front().starts_with('#'));
   std::string rejoined;
   for (const std::string& word : path) {
-    Require(!word.starts_with('-'), "no path word is an option");
+    REQUIRE(!word.starts_with('-'));
     rejoined += Quote(word) + " ";
   }
   for (const auto& [name, value] : parameters) {
-    Require(!name.empty() && name.find('=') == std::string::npos,
-            "a parameter name is non-empty, without '='");
+    REQUIRE(!name.empty() && name.find('=') == std::string::npos);
     rejoined += Quote("--" + name + "=" + value) + "\t";
   }
-  OptionParser again;
-  Require(!again.ParseString(rejoined) && again.GetParseErrors().empty() &&
-              again.GetCommandPath() == path && again.GetCommandParameters() == parameters,
-          "the quoted and joined words parse the same");
+  Tolvar::AutoCli::OptionParser again;
+  REQUIRE(!again.ParseString(rejoined) && again.GetParseErrors().empty());
+  REQUIRE(again.GetCommandPath() == path && again.GetCommandParameters() == parameters);
   return 0;
 }
