@@ -18,43 +18,31 @@ cd "$work/files" || exit 1
 # Exactly the names of the 13 options, as the usage text shows them.
 options=$("$2" --help 2>&1 | grep -v $'^\t' | cut -f1 | cut -d' ' -f1 | tr , '\n' | LC_ALL=C sort | paste -sd' ')
 [[ $(wc -w <<<"$options") -eq 14 ]] || { echo "FAIL: usage names: $options" >&2; exit 1; }
-failures=0
+declare -i failures=0
 # EXPECTED (sorted)|WORDS, the last of which is being completed
 while IFS='|' read -r expected words; do
   eval "COMP_WORDS=($words)"
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
   COMPREPLY=()
-  function=_dawnstep
-  [[ ${COMP_WORDS[0]} == dawnstep-analyze ]] && function=_dawnstep_analyze
-  "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]-}"
+  "_${COMP_WORDS[0]/-/_}" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]-}"
   got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd' ')
-  [[ $got == "$expected" ]] || { echo "FAIL: $words -> '$got', expected '$expected'" >&2; failures=$((failures + 1)); }
+  [[ $got == "$expected" ]] || { echo "FAIL: $words -> '$got', not '$expected'" >&2; failures+=1; }
 done <<EOF_TABLE
 $options|dawnstep ''
---plugin|dawnstep --pl
 --disable --disable-preemptive-plugins|dawnstep --dis
---dry|dawnstep --plugin net.json --dr
 lib.so libstore.so net.json|dawnstep --plugin ''
 net.json,lib.so net.json,libstore.so net.json,net.json|dawnstep --plugin net.json,
-lib.so libstore.so|dawnstep --plugin=l
 libstore.so|dawnstep --plugin = libs
-lib.so libstore.so net.json|dawnstep --plugin =
-end-autoconf|dawnstep --disable e
 net network|dawnstep --disable n
-store|dawnstep --disable s
 x,store|dawnstep --disable x,s
 net network two\\ words|dawnstep --requires ''
-network|dawnstep --provides netw
 --quiet|dawnstep --requires --q
 net,network|dawnstep --interactive net,netw
 |dawnstep --max-workers ''
-|dawnstep --randomize ''
 --tags --time-ops|dawnstep --randomize --t
-critical-chain|dawnstep-analyze cr
 --help blame critical-chain dot plot tags verify|dawnstep-analyze ''
 end-autoconf net store|dawnstep-analyze critical-chain ''
 --help --log|dawnstep-analyze blame --
--- --help|dawnstep-analyze verify -
 a.json b.so sub|dawnstep-analyze verify ''
 sub|dawnstep-analyze plot --log s
 |dawnstep-analyze dot ''
