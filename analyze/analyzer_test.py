@@ -1,16 +1,10 @@
-"""dawnstep-analyze as operators run it: files on a root in, exact report and status out,
-and nothing on the root changed."""
-import json
-import os
-import pathlib
-import re
+"""dawnstep-analyze as operators run it: files on a root in, exact report and status out, the root unchanged."""
+import json, os, pathlib, re  # noqa: E401
 
 from harness import ANALYZE, PLUGIN_DIR, RootCase, main
 
-LOG = "/var/log/sysboot.log"
-P = PLUGIN_DIR + "/"
-GOOD = "2026-03-05 07:08:09.000000"
-HEAD = "HVKernel Initialization Time: 3000000\n"
+LOG, P = "/var/log/sysboot.log", PLUGIN_DIR + "/"
+GOOD, HEAD = "2026-03-05 07:08:09.000000", "HVKernel Initialization Time: 3000000\n"
 TRAILER = "=== Dawnstep configuration info ===\n Start: 2026-03-05 07:08:09.000000\n End: 2026-03-05 07:08:10.000000\n"
 
 
@@ -29,14 +23,12 @@ BAD = [GOOD[:i] + s + GOOD[i + len(s):] for i, s in [
     (0, "2o26"), (5, "00"), (5, "13"), (8, "00"), (8, "32"), (11, "24"), (11, "x7"), (14, "60"),
     (14, "x8"), (17, "61"), (17, "x9"), (25, "x"), (10, "T"), (19, ",")]]
 BAD_LOG = (" Start: " + GOOD + "\n" + "".join(f"[{t} - {GOOD}] sysboot: bad\n" for t in BAD)
-           + f"[{GOOD} - {BAD[2]}] sysboot: bad\n" + rec("09.1", "09.2", "short") + rec("09.000000", "09.000001", "ok"))
+           + f"[{GOOD} - {BAD[2]}] sysboot: bad\n" + rec("09.1", "09.2", "short"))
 BAD_ERR = "".join(f"dawnstep-analyze: {{root}}{LOG}: ignoring unrecognised line {n}: {line}\n"
-                  for n, line in enumerate(BAD_LOG.splitlines()[:-1], 1))
-BOOT = (HEAD + rec("09.000000", "09.000000", "old") + HEAD + rec("09.010000", "09.100000", "base")
-        + rec("09.100000", "09.150000", "fast") + rec("09.101000", "09.300000", "slow")
-        + rec("09.150000", "09.900000", "late") + rec("09.000000", "09.005000", "pre")
-        + rec("09.310000", "09.400000", "top") + rec("09.950000", "09.960000", "end-autoconf")
-        + rec("09.500000", "09.590000", "odd] sysboot: name ") + TRAILER)
+                  for n, line in enumerate(BAD_LOG.splitlines(), 1)) + f"dawnstep-analyze: {{root}}{LOG}: no activation records\n"
+BOOT = HEAD + rec("09.000000", "09.000000", "old") + HEAD + "".join(rec(f"09.{a}000", f"09.{b}000", n) for a, b, n in [
+    ("010", "100", "base"), ("100", "150", "fast"), ("101", "300", "slow"), ("150", "900", "late"),
+    ("000", "005", "pre"), ("310", "400", "top"), ("950", "960", "end-autoconf"), ("500", "590", "odd] sysboot: name ")]) + TRAILER
 DIAMOND = {LOG: BOOT, P + "top.json": plugin(requires=["x", "y"]), P + "late.json": plugin(["x"]),
            P + "fast.json": plugin(["x"], ["b"]), P + "slow.json": plugin(["y"], ["b"]),
            P + "base.json": plugin(["b"]), P + "pre.json": plugin(["x"], preemptive=True)}
@@ -44,7 +36,6 @@ CHAIN = ("end-autoconf  start +950.000 ms  took 10.000 ms\n"
          "  late  start +150.000 ms  took 750.000 ms  provides 'json plugins'\n"
          "    pre  start +0.000 ms  took 5.000 ms  preemptive provider of 'x'\n")
 ODD = "caf\xe9\u20ac\u4e2d\udcc0\udcaf\udced\udca0\udc80"  # bytes C0 AF, ED A0 80 are not UTF-8
-DESCRIPTOR = '{"namespace": "system hostname", "commands": [{"name": "set", "handler": "/x"}]}'
 COMMANDS = ["system hostname set --fqdn h", "# later", "system ntp set", "a 'b"]
 WARN = ("warning: plugin 'b' requires tag 'gone', which no plugin provides\n"
         "warning: requirement cycle: a requires 'tb' from b, b requires 'ta' from a\n"
@@ -53,13 +44,12 @@ WARN = ("warning: plugin 'b' requires tag 'gone', which no plugin provides\n"
         "warning: plugin 'a' start command 'system ntp set' calls 'system ntp set', which no command "
         "descriptor defines\nwarning: plugin 'a' start command 'a 'b' does not parse: Unterminated quote\n")
 CYCLES = {P + "a.json": plugin(["ta", "tc"], ["tb"], True, COMMANDS), P + "self.json": plugin(["own"], ["own"]),
-          P + "b.json": plugin(["tb", "tc"], ["ta", "gone"], True), "/usr/lib/corvane/orvocli/h.json": DESCRIPTOR}
+          P + "b.json": plugin(["tb", "tc"], ["ta", "gone"], True), "/usr/lib/corvane/orvocli/h.json":
+          '{"namespace": "system hostname", "commands": [{"name": "set", "handler": "/x"}]}'}
 
-# (files, arguments, status, standard output, standard error); "..." ends a prefix.
-# "{root}" stands for the root's path.
+# (files, arguments, status, standard output, standard error); "..." ends a prefix; {root} is the root.
 ROWS = [
     ({}, [], 2, "", "Usage: dawnstep-analyze COMMAND [OPTION...] [ARGUMENT...]\n..."),
-    ({}, ["--help"], 0, "Usage: dawnstep-analyze COMMAND [OPTION...] [ARGUMENT...]\n...", ""),
     ({}, ["critical-chain", "-h"], 0, "Usage: dawnstep-analyze critical-chain [--log FILE] [PLUGIN]\n...", ""),
     ({}, ["frobnicate"], 2, "", "dawnstep-analyze: unknown command 'frobnicate'\n"
                                 "Run 'dawnstep-analyze --help' for the list of commands.\n"),
@@ -70,13 +60,11 @@ ROWS = [
     ({"/b.log": rec("00:00.000000", "00:00.000001", "low", "0000-01-01 00:")
       + rec("59:59.999999", "59:60.999999", "high", "2026-12-31 23:")}, ["blame", "--log={root}/b.log"], 0,
      "  1000.000 ms  high\n     0.001 ms  low\n", ""),
-    ({LOG: BAD_LOG}, ["blame"], 0, "     0.001 ms  ok\n", BAD_ERR),
-    ({LOG: "garbage"}, ["blame"], 0, "", f"dawnstep-analyze: {{root}}{LOG}: ignoring unrecognised line 1: "
-     f"garbage\ndawnstep-analyze: {{root}}{LOG}: no activation records\n"),
+    ({LOG: BAD_LOG}, ["blame"], 0, "", BAD_ERR),
     # Critical chains follow requirements, kind tags and preemptive providers back.
     (DIAMOND, ["critical-chain"], 0, CHAIN, ""),
-    (DIAMOND, ["critical-chain", "top"], 0, "top  start +310.000 ms  took 90.000 ms\n  slow  start +101.000 ms  "
-     "took 199.000 ms  provides 'y'\n    base  start +10.000 ms  took 90.000 ms  provides 'b'\n", ""),
+    (DIAMOND, ["critical-chain", "slow"], 0,
+     "slow  start +101.000 ms  took 199.000 ms\n  base  start +10.000 ms  took 90.000 ms  provides 'b'\n", ""),
     (DIAMOND, ["critical-chain", "absent"], 1, "",
      f"dawnstep-analyze: {{root}}{LOG}: no activation of 'absent' in the profile\n"),
     (DIAMOND, ["tags"], 0, "b\nx\ny\n", ""),
@@ -108,10 +96,6 @@ class AnalyzerTest(RootCase):
         return {os.path.join(d, f): pathlib.Path(d, f).read_bytes()
                 for d, _, files in os.walk(self.root.path) for f in files}
 
-    def check(self, got, want):
-        want = want.replace("{root}", self.root.path)
-        self.assertEqual(want.removesuffix("..."), got[:len(want) - 3] if want.endswith("...") else got)
-
     def test_commands(self):
         for files, args, status, out, err in ROWS:
             with self.subTest(args=args, files=sorted(files)):
@@ -122,18 +106,16 @@ class AnalyzerTest(RootCase):
                 before = self.snapshot()
                 run = self.root.run(*[a.replace("{root}", self.root.path) for a in args], program=ANALYZE)
                 self.assertEqual(status, run.status, run)
-                self.check(run.out, out)
-                self.check(run.err, err)
+                for got, want in (run.out, out), (run.err, err):
+                    want = want.replace("{root}", self.root.path)
+                    self.assertEqual(want.removesuffix("..."), got[:len(want) - 3] if want.endswith("...") else got)
                 self.assertEqual((before, False), (self.snapshot(), os.path.exists(self.root.file("/run/hkn"))))
 
     def test_plot_draws_one_bar_per_record_the_chain_in_red(self):
-        for path, text in DIAMOND.items():
+        for path, text in {**DIAMOND, LOG: BOOT.replace("odd] sysboot: name ", "a<&>\"'\x01\ufffe")}.items():
             self.root.write(path, text)
-        self.root.write(LOG, BOOT.replace("odd] sysboot: name ", "a<&>\"'\x01\ufffe"))
         run = self.root.run("plot", program=ANALYZE)
         self.assertEqual((0, ""), (run.status, run.err))
-        self.assertTrue(run.out.startswith('<?xml version="1.0" encoding="UTF-8"?>\n<svg ') and
-                        run.out.endswith("</svg>\n"))
         bars = re.findall(r'end">(.*)</text>\n<rect class="(bar(?: critical)?)"', run.out)
         self.assertEqual([("pre", "bar critical"), ("base", "bar"), ("fast", "bar"), ("slow", "bar"),
                           ("late", "bar critical"), ("top", "bar"), ("a&lt;&amp;&gt;&quot;&apos;\ufffd\ufffd", "bar"),

@@ -1,16 +1,13 @@
 #!/usr/bin/env bash
-# The example root once under memcheck, the main process and every worker it
-# forks: each log with a summary (exec of a command handler ends checking)
-# shows no error. Usage: valgrind_example.sh DAWNSTEP EXAMPLE_ROOT PLUGIN_DIR
+# The example root under memcheck: every process whose log has a summary (exec
+# of a command handler ends the checking) is clean. Usage: valgrind_example.sh DAWNSTEP EXAMPLE_ROOT PLUGIN_DIR
 set -uo pipefail
 command -v valgrind >/dev/null || { echo "valgrind is not installed"; exit 77; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/logs" && cp -a "$2/." "$work/root/" && cp "$3"/*.so "$work/root/usr/libexec/dawnstep/plugins/"
 DAWNSTEP_ROOT=$work/root valgrind --leak-check=full --errors-for-leak-kinds=definite \
   --show-leak-kinds=definite --log-file="$work/logs/%p.log" "$1" >"$work/out" 2>&1
-status=$? failed=0
-declare -i checked=0
+declare -i status=$? checked=0 failed=0
 for log in "$work"/logs/*.log; do  # workers end once the main process is gone
   pid=$(basename "$log" .log)
   for _ in $(seq 600); do kill -0 "$pid" 2>/dev/null && sleep 0.1 || break; done
@@ -19,5 +16,4 @@ for log in "$work"/logs/*.log; do  # workers end once the main process is gone
   checked+=1
   [[ $summary == *" 0 errors from 0 contexts"* ]] || { failed=1; cat "$log"; }
 done
-echo "dawnstep exit status $status, $checked processes checked"
-[ "$status" = 0 ] && [ "$checked" -ge 2 ] && [ "$failed" = 0 ]
+echo "dawnstep exit status $status, $checked processes checked" && ((status == 0 && checked >= 2 && !failed))
