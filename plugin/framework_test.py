@@ -1,14 +1,19 @@
 """The plugin framework through the real program: outcome lines, loading
 order, queries, run-once record, host-profile barrier, boot profile and the
 built-in plugin."""
+import fcntl
 import json
 import os
-import re
+import pty
+import select
 import shutil
+import signal
 import sys
+import termios
+import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
-from harness import COMMAND_DIR, PLUGIN_DIR, SANITIZED, TEST_PLUGINS, RootCase, main  # noqa: E402
+from harness import BINARY, COMMAND_DIR, PLUGIN_DIR, TEST_PLUGINS, RootCase, main  # noqa: E402
 
 # Each plugin's work appends its name to /ran; "fail" makes it fail.
 HANDLER = '#!/bin/sh\necho "${1#--name=}" >>"$DAWNSTEP_ROOT/ran"\n[ "$2" != --fail=true ]\n'
@@ -22,7 +27,7 @@ def plugin(provides=(), requires=(), fail=False, dir=PLUGIN_DIR, start=None, **m
                      run_once=meta.pop("run_once", False), **meta), start, fail
 
 
-class FrameworkTest(RootCase):
+class PluginRoot(RootCase):
     def install(self, plugins):
         self.root.write(COMMAND_DIR + "/t.json", json.dumps(DESCRIPTOR))
         self.root.write(COMMAND_DIR + "/bin/run", HANDLER, 0o755)
@@ -45,6 +50,8 @@ class FrameworkTest(RootCase):
     def log(self):
         return [line for line in self.root.node("log") if not line.startswith("Applying")]
 
+
+class FrameworkTest(PluginRoot):
     def test_outcomes(self):
         killer = "libsigkill.so"
         rows = [  # plugins, arguments, status, log, alerts, standard output
@@ -136,6 +143,84 @@ class FrameworkTest(RootCase):
                                       "Dawnstep plugin end-autoconf activated."]), (run.status, self.log()), run)
                 if not broken:
                     self.assertEqual(calls, self.root.read(store) if os.path.exists(self.root.file(store)) else None)
+
+
+def prompt_line(name, key=None):
+    choices = [("(c)ontinue", 35), ("(e)xecute", 32), ("(t)roubleshoot", 33), ("(s)kip", 31)]
+    return f"\x1b[36m{name}\x1b[0m: " + " ".join(
+        f"\x1b[{color if key in (None, label[1]) else 37}m{label}\x1b[0m" for label, color in choices)
+
+
+def end_group(pid):
+    """Ends what a failed check left running: the program, its workers, its shell."""
+    try:
+        os.killpg(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+    except OSError:
+        pass
+
+
+def console_is_virtual():
+    try:
+        with open("/dev/console", "rb") as console:
+            fcntl.ioctl(console, 0x5603, bytes(6))  # VT_GETSTATE
+            return True
+    except OSError:
+        return False
+
+
+@unittest.skipIf(console_is_virtual(), "an interactive run would switch this machine's display")
+class PromptTest(PluginRoot):
+    """The operator's prompt on a pseudo-terminal; one answer typed per prompt."""
+
+    def screen_until(self, marker, start):
+        while (at := self.screen.find(marker, start)) < 0:
+            self.assertTrue(select.select([self.master], [], [], 60)[0], f"waiting for {marker!r}: {self.screen!r}")
+            try:
+                self.screen += os.read(self.master, 4096).decode()
+            except OSError:  # the terminal hung up: every writer is gone
+                self.fail(f"no {marker!r} in {self.screen!r}")
+        return at + len(marker)
+
+    def test_answers(self):
+        shell = "echo shell-$((6*7)); exit\n"
+        for keys, prompted, ran in [("XE e e", "a b end-autoconf", "a b"), ("s e e", "a b end-autoconf", "b"),
+                                    ("C", "a", "a b"), ("t e e", "a b end-autoconf", "a b")]:
+            with self.subTest(keys=keys):
+                self.setUp()
+                self.install({"a": plugin(["x"]), "b": plugin([], ["x"])})
+                pid, self.master = pty.fork()
+                if pid == 0:
+                    attributes = termios.tcgetattr(1)
+                    attributes[1] &= ~termios.OPOST  # the screen gets exactly the bytes written
+                    termios.tcsetattr(1, termios.TCSANOW, attributes)
+                    os.execve(BINARY, [BINARY, "--interactive", "--max-workers", "1"],
+                              dict(os.environ, DAWNSTEP_ROOT=self.root.path))
+                self.addCleanup(os.close, self.master)
+                self.addCleanup(end_group, pid)
+                self.screen, at = "", 0
+                for name, key in zip(prompted.split(), keys.split()):
+                    at = self.screen_until(prompt_line(name) + "\x1b[?25l", at)
+                    os.write(self.master, key.encode())
+                    at = self.screen_until("\r" + prompt_line(name, key[-1].lower()) + "\x1b[?25h\n", at)
+                    if key == "t":
+                        while len(self.screen) == at:  # the shell's own prompt
+                            self.screen_until("", at + 1)
+                        os.write(self.master, shell.encode())
+                        at = self.screen_until("\x1b[2K", self.screen_until("shell-42", at))
+                self.assertEqual(0, os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+                lflag = termios.tcgetattr(self.master)[3]
+                self.assertEqual(termios.ICANON | termios.ECHO, lflag & (termios.ICANON | termios.ECHO))
+                self.assertEqual(len(prompted.split()), self.screen.count("\x1b[?25l"))
+                self.assertEqual(sorted(ran.split()), sorted(self.ran()))
+                self.assertIn("Dawnstep plugin end-autoconf activated.", self.log())
+
+    def test_end_of_input_continues_unasked(self):
+        self.install({"a": plugin(["x"]), "b": plugin([], ["x"])})
+        run = self.root.run("--interactive")
+        self.assertEqual((0, prompt_line("a") + "\x1b[?25l\r" + prompt_line("a", "c") + "\x1b[?25h\n"),
+                         (run.status, run.out), run)
+        self.assertEqual(["a", "b"], self.ran())
 
 
 if __name__ == "__main__":
