@@ -1,6 +1,5 @@
-"""The plugin framework through the real program: outcome lines, loading
-order, queries, run-once record, host-profile barrier, boot profile and the
-built-in plugin."""
+"""The plugin framework through the real program: outcomes, loading order, queries, run-once
+record, host-profile barrier, boot profile, built-in plugin and the operator's prompt."""
 import fcntl
 import json
 import os
@@ -15,16 +14,21 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 from harness import BINARY, COMMAND_DIR, PLUGIN_DIR, TEST_PLUGINS, RootCase, main  # noqa: E402
 
-# Each plugin's work appends its name to /ran; "fail" makes it fail.
+# Each plugin's work appends its name to /ran; "--fail" makes it fail.
 HANDLER = '#!/bin/sh\necho "${1#--name=}" >>"$DAWNSTEP_ROOT/ran"\n[ "$2" != --fail=true ]\n'
 DESCRIPTOR = {"namespace": "t", "commands": [{"name": "run", "handler": "bin/run", "parameters": [
     {"name": "name"}, {"name": "fail", "type": "boolean"}]}]}
 
 
-def plugin(provides=(), requires=(), fail=False, dir=PLUGIN_DIR, start=None, **meta):
-    """A JSON plugin file, as (directory, metadata, operations)."""
-    return dir, dict(provides=list(provides), requires=list(requires), version=meta.pop("version", 3),
-                     run_once=meta.pop("run_once", False), **meta), start, fail
+def plugin(provides=(), requires=(), fail=False, dir=PLUGIN_DIR, start=None, profile=False, **meta):
+    """A JSON plugin file: where, its metadata, its operations."""
+    return dir, {"provides": list(provides), "requires": list(requires), "version": 3, "run_once": False, **meta}, \
+        dict(start=start, fail=fail, profile=profile)
+
+
+def lines(*short):
+    """Node records from shorthand: "+a" is a's activation line, "a skipped." its outcome line."""
+    return [f"Activating Dawnstep plugin {s[1:]}." if s[0] == "+" else "Dawnstep plugin " + s for s in short]
 
 
 class PluginRoot(RootCase):
@@ -32,16 +36,15 @@ class PluginRoot(RootCase):
         self.root.write(COMMAND_DIR + "/t.json", json.dumps(DESCRIPTOR))
         self.root.write(COMMAND_DIR + "/bin/run", HANDLER, 0o755)
         os.makedirs(self.root.file("/var/log"), exist_ok=True)
+        os.makedirs(self.root.file(PLUGIN_DIR), exist_ok=True)
         for name, spec in plugins.items():
             if name.endswith(".so"):
-                os.makedirs(self.root.file(PLUGIN_DIR), exist_ok=True)
                 shutil.copy(os.path.join(TEST_PLUGINS, name), self.root.file(PLUGIN_DIR))
                 continue
-            dir, meta, start, fail = spec
-            command = f"t run --name={name}" + (" --fail" if fail else "")
-            operations = {"start": [command] if start is None else start}
-            if "profile" in meta:
-                operations["apply_host_profile"] = [f"t run --name={name}-{meta.pop('profile')}"]
+            dir, meta, op = spec
+            operations = {"start": [f"t run --name={name}" + " --fail" * op["fail"]] if op["start"] is None else []}
+            if op["profile"]:
+                operations["apply_host_profile"] = [f"t run --name={name}-profile"]
             self.root.write(f"{dir}/{name}.json", json.dumps({"metadata": meta, "operations": operations}))
 
     def ran(self):
@@ -53,65 +56,56 @@ class PluginRoot(RootCase):
 
 class FrameworkTest(PluginRoot):
     def test_outcomes(self):
-        killer = "libsigkill.so"
-        rows = [  # plugins, arguments, status, log, alerts, standard output
-            ({"a": plugin(["x"], fail=True), "b": plugin([], ["x"]), killer: None, "libexit7.so": None},
+        rows = [  # plugins, arguments, exit status, log, alerts, standard output
+            ({"a": plugin(["x"], fail=True), "b": plugin([], ["x"]), "libsigkill.so": 0, "libexit7.so": 0},
              ["--max-workers", "1"], 0,
-             ["Activating Dawnstep plugin a.", "Activating Dawnstep plugin b.", "Dawnstep plugin b activated.",
-              "Activating Dawnstep plugin exit7.", "Activating Dawnstep plugin sigkill.",
-              "Activating Dawnstep plugin end-autoconf.", "Dawnstep plugin end-autoconf activated."],
-             ["Dawnstep plugin a activation failed.", "Dawnstep plugin exit7 activation failed.",
-              "Dawnstep plugin sigkill activation failed."],
+             lines("+a", "+b", "b activated.", "+exit7", "+sigkill", "+end-autoconf", "end-autoconf activated."),
+             lines("a activation failed.", "exit7 activation failed.", "sigkill activation failed."),
              "exit7: exited with code 7\nsigkill: exited with signal 9\n"),
             ({"a": plugin(["x"]), "b": plugin([], ["x"]), "e": plugin(start=[])}, ["--disable", "x,end-autoconf"], 0,
-             ["Dawnstep plugin a skipped.", "Dawnstep plugin e skipped.", "Dawnstep plugin a skipped.",
-              "Dawnstep plugin e activated.", "Activating Dawnstep plugin b.", "Dawnstep plugin b activated.",
-              "Dawnstep plugin end-autoconf skipped.", "Dawnstep plugin end-autoconf skipped."], [], ""),
+             lines("a skipped.", "e skipped.", "a skipped.", "e activated.", "+b", "b activated.",
+                   "end-autoconf skipped.", "end-autoconf skipped."), [], ""),
             ({"p": plugin(["t"], preemptive_provider=True), "r": plugin(["t"]), "s": plugin([], ["t"])},
-             ["--plugin", "p.json,r.json,s.json"], 0,
-             ["Activating Dawnstep plugin p.", "Dawnstep plugin p activated.", "Dawnstep plugin r skipped.",
-              "Activating Dawnstep plugin s.", "Dawnstep plugin s activated."], [], ""),
-            ({"p": plugin(["t"], preemptive_provider=True, fail=True), "r": plugin(["t"])},
-             ["--plugin", "p.json,r.json"], 0,
-             ["Activating Dawnstep plugin p.", "Dawnstep plugin p opportunistic activation failed.",
-              "Activating Dawnstep plugin r.", "Dawnstep plugin r activated."], [], ""),
-            ({"a": plugin(["y"], ["x"]), "b": plugin(["x"], ["y"])}, ["--plugin", "a.json,b.json"], 1,
-             ["a b a "], ["Dawnstep has unmet dependencies!"], ""),
+             ["--plugin", "p.json,r.json,s.json"], 0, lines("+p", "p activated.", "r skipped.", "+s", "s activated."),
+             [], ""),
+            ({"p": plugin(["t"], preemptive_provider=True, fail=True), "r": plugin(["t"])}, ["--plugin", "p.json,r.json"],
+             0, lines("+p", "p opportunistic activation failed.", "+r", "r activated."), [], ""),
+            ({"a": plugin(["y"], ["x"]), "b": plugin(["x"], ["y"])}, ["--plugin", "a.json,b.json"], 1, ["a b a "],
+             ["Dawnstep has unmet dependencies!"], ""),
         ]
         for plugins, args, status, log, alerts, out in rows:
             with self.subTest(args=args, plugins=list(plugins)):
                 self.setUp()
                 self.install(plugins)
                 run = self.root.run(*args)
-                self.assertEqual((status, out, log, alerts),
-                                 (run.status, run.out, self.log(), self.root.node("alert")), run)
+                self.assertEqual((status, out, log, alerts), (run.status, run.out, self.log(), self.root.node("alert")),
+                                 run)
 
     def test_loading_order_and_queries(self):
         self.install({"b": plugin(["net"], ["disk", "clock"]), "a": plugin(["disk"]), ".hidden": plugin(),
-                      "0": plugin(dir=PLUGIN_DIR + "2"), "libv1.so": None})
+                      "0": plugin(dir=PLUGIN_DIR + "2"), "libv1.so": 0})
         self.root.write(PLUGIN_DIR + "/readme.txt", "")
-        rows = [(["--requires"], "end-autoconf: json plugins,native plugins\na:\nb: clock,disk\nv1: base\n0:\n"),
-                (["--requires", "disk"], "b: clock,disk\n"), (["--provides", "disk"], "a: disk,json plugins\nv1: disk,native plugins,net\n"),
-                (["--provides", "native plugins"], "v1: disk,native plugins,net\n"), (["--requires", "usb"], ""),
-                (["--tags"], "base\nclock\ndisk\nnet\n")]
-        for args, out in rows:
+        v1, everyone = "v1: disk,native plugins,net\n", "end-autoconf: json plugins,native plugins\na:\nb: clock,disk\n"
+        for args, out in [(["--requires"], everyone + "v1: base\n0:\n"), (["--requires", "usb"], ""),
+                          (["--requires", "disk"], "b: clock,disk\n"), (["--provides", "native plugins"], v1),
+                          (["--provides", "disk"], "a: disk,json plugins\n" + v1),
+                          (["--tags"], "base\nclock\ndisk\nnet\n")]:
             with self.subTest(args=args):
                 run = self.root.run(*args)
-                self.assertEqual((0, out), (run.status, run.out), run)
-                self.assertEqual(f"Skipping {self.root.file(PLUGIN_DIR)}/readme.txt: unknown type\n", run.err)
+                self.assertEqual((0, out, f"Skipping {self.root.file(PLUGIN_DIR)}/readme.txt: unknown type\n"),
+                                 (run.status, run.out, run.err), run)
 
     def test_run_once_record(self):
         self.install({"a": plugin(run_once=True, plugin_version="1.0"), "b": plugin(run_once=True)})
         self.root.write("/.runonce", "stale")
         self.root.run("--disable", "a1.0")
-        self.assertEqual("dawnstep.run-once=a1.0,b", self.root.read("/.runonce"))
-        self.assertEqual(["b"], self.ran())
+        self.assertEqual(("dawnstep.run-once=a1.0,b", ["b"]), (self.root.read("/.runonce"), self.ran()))
 
     def test_host_profile_barrier_lifts_after_restore_on_stateless_boot(self):
         self.root.write("/stateless.tgz", "")
         self.root.write("/etc/corvane/hostprofile.xml", "")
-        self.install({"early": plugin(profile="profile"), "restore-configuration": plugin(["restored"]),
-                      "late": plugin([], ["restored"], profile="profile")})
+        self.install({"early": plugin(profile=True), "restore-configuration": plugin(["restored"]),
+                      "late": plugin([], ["restored"], profile=True)})
         self.root.run()
         self.assertEqual(["early", "restore-configuration", "late-profile"], self.ran())
         self.assertEqual(1, self.root.read("/var/log/dawnstep-orvocli-stdout.log").count(
@@ -122,15 +116,15 @@ class FrameworkTest(PluginRoot):
         self.root.write("/var/log/sysboot.log", "an old run\n" * 20)
         self.root.run()
         stamp = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6}"
-        lines = [rf"\[{stamp} - {stamp}\] sysboot: " + name for name in ("(a|b)", "(a|b)", "end-autoconf")]
-        pattern = "\n".join([r"HVKernel Initialization Time: \d*000000", *lines,
-                             "=== Dawnstep configuration info ===", f" Start: {stamp}", f" End: {stamp}\n"])
-        self.assertRegex(self.root.read("/var/log/sysboot.log"), "^" + pattern + "$")
+        records = [rf"\[{stamp} - {stamp}\] sysboot: {name}" for name in ("(a|b)", "(a|b)", "end-autoconf")]
+        self.assertRegex(self.root.read("/var/log/sysboot.log"), "^" + "\n".join([
+            r"HVKernel Initialization Time: \d*000000", *records, "=== Dawnstep configuration info ===",
+            f" Start: {stamp}", f" End: {stamp}\n"]) + "$")
 
     def test_end_of_autoconfiguration(self):
         store = "/var/lib/corvane/configstore.log"
         for args, broken, calls in [([], False, "EndAutoConf\nCleanupBootState\nEnableMgmtdNotification true\n"),
-                                    (["--dry"], False, None), ([], True, None)]:
+                                    (["--dry"], False, ""), ([], True, "")]:
             with self.subTest(args=args, broken=broken):
                 self.setUp()
                 if broken:
@@ -138,11 +132,10 @@ class FrameworkTest(PluginRoot):
                 run = self.root.run(*args)
                 error = self.root.file(store) + ": Is a directory"
                 failures = [f"Failed to end autoconf: {error}", f"Failed to cleanup boot state: {error}",
-                            f"Error settingup configstore mgmtd notifications: {error}"] if broken else []
-                self.assertEqual((0, ["Activating Dawnstep plugin end-autoconf.", *failures,
-                                      "Dawnstep plugin end-autoconf activated."]), (run.status, self.log()), run)
-                if not broken:
-                    self.assertEqual(calls, self.root.read(store) if os.path.exists(self.root.file(store)) else None)
+                            f"Error settingup configstore mgmtd notifications: {error}"] * broken
+                written = self.root.read(store) if os.path.isfile(self.root.file(store)) else ""
+                self.assertEqual((0, lines("+end-autoconf") + failures + lines("end-autoconf activated."), calls),
+                                 (run.status, self.log(), written), run)
 
 
 def prompt_line(name, key=None):
@@ -183,7 +176,6 @@ class PromptTest(PluginRoot):
         return at + len(marker)
 
     def test_answers(self):
-        shell = "echo shell-$((6*7)); exit\n"
         for keys, prompted, ran in [("XE e e", "a b end-autoconf", "a b"), ("s e e", "a b end-autoconf", "b"),
                                     ("C", "a", "a b"), ("t e e", "a b end-autoconf", "a b")]:
             with self.subTest(keys=keys):
@@ -204,23 +196,20 @@ class PromptTest(PluginRoot):
                     os.write(self.master, key.encode())
                     at = self.screen_until("\r" + prompt_line(name, key[-1].lower()) + "\x1b[?25h\n", at)
                     if key == "t":
-                        while len(self.screen) == at:  # the shell's own prompt
-                            self.screen_until("", at + 1)
-                        os.write(self.master, shell.encode())
+                        self.screen_until("", at + 1)  # the shell's own prompt
+                        os.write(self.master, b"echo shell-$((6*7)); exit\n")
                         at = self.screen_until("\x1b[2K", self.screen_until("shell-42", at))
                 self.assertEqual(0, os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
-                lflag = termios.tcgetattr(self.master)[3]
-                self.assertEqual(termios.ICANON | termios.ECHO, lflag & (termios.ICANON | termios.ECHO))
-                self.assertEqual(len(prompted.split()), self.screen.count("\x1b[?25l"))
-                self.assertEqual(sorted(ran.split()), sorted(self.ran()))
-                self.assertIn("Dawnstep plugin end-autoconf activated.", self.log())
+                # Left canonical with echo, as an operator's terminal should be.
+                lflag = termios.tcgetattr(self.master)[3] & (termios.ICANON | termios.ECHO)
+                self.assertEqual((termios.ICANON | termios.ECHO, len(prompted.split()), sorted(ran.split())),
+                                 (lflag, self.screen.count("\x1b[?25l"), sorted(self.ran())))
 
     def test_end_of_input_continues_unasked(self):
         self.install({"a": plugin(["x"]), "b": plugin([], ["x"])})
         run = self.root.run("--interactive")
-        self.assertEqual((0, prompt_line("a") + "\x1b[?25l\r" + prompt_line("a", "c") + "\x1b[?25h\n"),
-                         (run.status, run.out), run)
-        self.assertEqual(["a", "b"], self.ran())
+        self.assertEqual((0, prompt_line("a") + "\x1b[?25l\r" + prompt_line("a", "c") + "\x1b[?25h\n", ["a", "b"]),
+                         (run.status, run.out, self.ran()), run)
 
 
 if __name__ == "__main__":
