@@ -87,9 +87,7 @@ void LiteralActivatePlugins(WorkerSide& side, Plugin::ActivateFlags& flags) {
   ProgressLog() << "All dawnstep plugins activated" << std::endl;
 }
 
-// Builds a random case from `seed`, runs it with either scheduler, and
-// returns everything observable: starts, skips, results, prompts, the exit,
-// then the records of the four nodes.
+// A random case run with either scheduler: everything observable.
 Lines RunRandomCase(uint32_t seed, bool literal, const TempRoot& root) {
   std::mt19937 random(seed);
   auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
@@ -121,9 +119,8 @@ Lines RunRandomCase(uint32_t seed, bool literal, const TempRoot& root) {
     for (size_t n = pick(3); n > 0; --n) needs.push_back(tags[pick(6)]);
     if (chance(10)) needs.push_back(kinds[pick(3)]);
     plugins.push_back(std::make_unique<testing::TestPlugin>(names[i], provides, needs));
-    plugins.back()->preemptiveProvider = chance(12);
-    plugins.back()->nothingToStart = chance(10);
-    if (chance(5)) plugins.back()->disabled = true;
+    Plugin& plugin = *plugins.back();
+    plugin.preemptiveProvider = chance(12), plugin.nothingToStart = chance(10), plugin.disabled |= chance(5);
   }
 
   Lines seen;
