@@ -1,14 +1,5 @@
-"""The plugin framework through the real program: outcomes, loading order, queries, run-once
-record, host-profile barrier, boot profile, built-in plugin and the operator's prompt."""
-import fcntl
-import json
-import os
-import pty
-import select
-import shutil
-import sys
-import termios
-import unittest
+"""The plugin framework, the worker pool and the operator's prompt through the real program."""
+import fcntl, json, os, pty, select, shutil, sys, termios, unittest  # noqa: E401
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 from harness import BINARY, COMMAND_DIR, PLUGIN_DIR, TEST_PLUGINS, RootCase, main  # noqa: E402
@@ -22,16 +13,14 @@ DESCRIPTOR = {"namespace": "t", "commands": [{"name": "run", "handler": "bin/run
 def plugin(provides=(), requires=(), fail=False, dir=PLUGIN_DIR, start=True, profile=False, **meta):
     """A JSON plugin, given its name: where its file goes and what it holds."""
     def document(name):
-        operations = {"start": [f"t run --name={name}" + " --fail" * fail] * start}
-        if profile:
-            operations["apply_host_profile"] = [f"t run --name={name}-profile"]
+        operations = {"start": [f"t run --name={name}" + " --fail" * fail] * start,
+                      **({"apply_host_profile": [f"t run --name={name}-profile"]} if profile else {})}
         return dir, {"metadata": {"provides": list(provides), "requires": list(requires), "version": 3,
                                   "run_once": False, **meta}, "operations": operations}
     return document
 
 
-def lines(*short):
-    """Node records from shorthand: "+a" is a's activation line, "a skipped." its outcome line."""
+def lines(*short):  # node records: "+a" stands for a's activation line, "a skipped." for its outcome
     return [f"Activating Dawnstep plugin {s[1:]}." if s[0] == "+" else "Dawnstep plugin " + s for s in short]
 
 
@@ -116,24 +105,23 @@ class FrameworkTest(PluginRoot):
         self.install({"a": plugin(), "b": plugin()})
         self.root.write("/var/log/sysboot.log", "an old run\n" * 20)
         self.root.run()
-        stamp = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6}"
-        records = [rf"\[{stamp} - {stamp}\] sysboot: {name}" for name in ("(a|b)", "(a|b)", "end-autoconf")]
-        self.assertRegex(self.root.read("/var/log/sysboot.log"), "^" + "\n".join([
-            r"HVKernel Initialization Time: \d*000000", *records, "=== Dawnstep configuration info ===",
-            f" Start: {stamp}", f" End: {stamp}\n"]) + "$")
+        t = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6}"
+        self.assertRegex(self.root.read("/var/log/sysboot.log"), rf"^HVKernel Initialization Time: \d*000000\n"
+                         rf"(\[{t} - {t}\] sysboot: (a|b|end-autoconf)\n){{3}}=== Dawnstep configuration info ===\n"
+                         rf" Start: {t}\n End: {t}\n$")
 
     def test_end_of_autoconfiguration(self):
         store = "/var/lib/corvane/configstore.log"
-        self.root.run("--dry")
-        self.assertFalse(os.path.exists(self.root.file(store)))
-        self.root.run()
-        self.assertEqual("EndAutoConf\nCleanupBootState\nEnableMgmtdNotification true\n", self.root.read(store))
-        os.remove(self.root.file(store))
-        os.mkdir(self.root.file(store))
+        os.makedirs(self.root.file(store))
         self.root.run()
         error = self.root.file(store) + ": Is a directory"
         self.assertEqual([f"Failed to end autoconf: {error}", f"Failed to cleanup boot state: {error}",
                           f"Error settingup configstore mgmtd notifications: {error}"], self.root.node("log")[-4:-1])
+        os.rmdir(self.root.file(store))
+        self.root.run("--dry")
+        self.assertFalse(os.path.exists(self.root.file(store)))
+        self.root.run()
+        self.assertEqual("EndAutoConf\nCleanupBootState\nEnableMgmtdNotification true\n", self.root.read(store))
 
 def prompt_line(name, key=None):
     choices = [("(c)ontinue", 35), ("(e)xecute", 32), ("(t)roubleshoot", 33), ("(s)kip", 31)]
@@ -151,15 +139,11 @@ def console_is_virtual():
 
 @unittest.skipIf(console_is_virtual(), "an interactive run would switch this machine's display")
 class PromptTest(PluginRoot):
-    """The operator's prompt on a pseudo-terminal; one answer typed per prompt."""
 
     def screen_until(self, marker, start):
         while (at := self.screen.find(marker, start)) < 0:
-            self.assertTrue(select.select([self.master], [], [], 60)[0], f"waiting for {marker!r}: {self.screen!r}")
-            try:
-                self.screen += os.read(self.master, 4096).decode()
-            except OSError:  # the terminal hung up: every writer is gone
-                self.fail(f"no {marker!r} in {self.screen!r}")
+            ready = select.select([self.master], [], [], 60)[0]  # EIO once the program and its shell are gone
+            self.screen += os.read(self.master, 4096).decode() if ready else self.fail(f"{marker!r}?")
         return at + len(marker)
 
     def test_answers(self):
@@ -170,9 +154,6 @@ class PromptTest(PluginRoot):
                 self.install({"a": plugin(["x"]), "b": plugin([], ["x"])})
                 pid, self.master = pty.fork()
                 if pid == 0:
-                    attributes = termios.tcgetattr(1)
-                    attributes[1] &= ~termios.OPOST  # the screen gets exactly the bytes written
-                    termios.tcsetattr(1, termios.TCSANOW, attributes)
                     os.execve(BINARY, [BINARY, "--interactive", "--max-workers", "1"],
                               dict(os.environ, DAWNSTEP_ROOT=self.root.path))
                 self.addCleanup(os.close, self.master)  # hangs up on whatever a failed check left running
@@ -180,16 +161,15 @@ class PromptTest(PluginRoot):
                 for name, key in zip(prompted.split(), keys.split()):
                     at = self.screen_until(prompt_line(name) + "\x1b[?25l", at)
                     os.write(self.master, key.encode())
-                    at = self.screen_until("\r" + prompt_line(name, key[-1].lower()) + "\x1b[?25h\n", at)
+                    at = self.screen_until("\r" + prompt_line(name, key[-1].lower()) + "\x1b[?25h\r\n", at)
                     if key == "t":
                         self.screen_until("", at + 1)  # the shell's own prompt
                         os.write(self.master, b"echo shell-$((6*7)); exit\n")
                         at = self.screen_until("\x1b[2K", self.screen_until("shell-42", at))
-                self.assertEqual(0, os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
-                # Left canonical with echo, as an operator's terminal should be.
-                lflag = termios.tcgetattr(self.master)[3] & (termios.ICANON | termios.ECHO)
-                self.assertEqual((termios.ICANON | termios.ECHO, len(prompted.split()), sorted(ran.split())),
-                                 (lflag, self.screen.count("\x1b[?25l"), sorted(self.ran())))
+                status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+                lflag = termios.tcgetattr(self.master)[3] & (termios.ICANON | termios.ECHO)  # left canonical, echoing
+                self.assertEqual((0, termios.ICANON | termios.ECHO, len(prompted.split()), sorted(ran.split())),
+                                 (status, lflag, self.screen.count("\x1b[?25l"), sorted(self.ran())))
 
 if __name__ == "__main__":
     main()

@@ -18,9 +18,7 @@ bool FakeWorkerSide::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags)
     completed.emplace_back(plugin, 0);
     return true;
   }
-  bool succeeded = activate ? plugin->Activate(flags) : true;
-  auto code = codes.find(plugin);
-  running.emplace_back(plugin, code != codes.end() ? code->second : succeeded ? 0 : 1);
+  running.emplace_back(plugin, !activate || plugin->Activate(flags) ? 0 : 1);
   plugin->assigned = true;
   return true;
 }
@@ -28,8 +26,7 @@ bool FakeWorkerSide::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags)
 std::vector<WorkerSide::Outcome> FakeWorkerSide::PluginResults() {
   std::vector<Outcome> results;
   results.swap(completed);
-  // Skipped plugins come first; running ones are due only when nothing
-  // else is, though some may have finished meanwhile.
+  // Skipped plugins first; running ones are due when nothing else is.
   if (!running.empty() && (randomOrder || results.empty())) {
     size_t count = running.size();
     if (randomOrder) {

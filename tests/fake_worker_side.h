@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <random>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "plugin/scheduler.h"
@@ -23,7 +22,6 @@ class FakeWorkerSide final : public WorkerSide {
   std::vector<Outcome> PluginResults() override;
   bool CanTakeWork() const override { return running.size() < capacity; }
 
-  std::unordered_map<const Plugin*, int32_t> codes;  // instead of what Activate answers
   std::vector<std::string>* events = nullptr;  // "start|skip NAME FLAGS", "result NAME CODE"
   bool activate = true;                        // call each plugin's Activate as it starts
 

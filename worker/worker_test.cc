@@ -18,18 +18,10 @@ using testing::NodeTexts;
 using testing::TestPlugin;
 using Outcomes = std::map<std::string, int>;
 
-// Waits until a process has ended, leaving it for the pool to reap.
 void AwaitDeath(pid_t pid) {
   siginfo_t info;
   while (waitid(P_PID, pid, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
   }
-}
-
-pid_t WorkerOf(const Plugin& plugin) {
-  for (const auto& worker : Worker::Pool()) {
-    if (worker->plugin == &plugin) return worker->pid;
-  }
-  return 0;
 }
 
 Outcomes Collect(size_t count) {
@@ -46,8 +38,7 @@ class WorkerTest : public ::testing::Test {
     root.MakeDir("/var/log");
     Plugin::ResetRegistry();
   }
-  // Must end busy and idle workers alike: a hang here is a failure.
-  void TearDown() override {
+  void TearDown() override {  // ends busy and idle workers alike, or hangs
     Worker::ResetPool();
     EXPECT_TRUE(Worker::Pool().empty());
   }
@@ -64,25 +55,23 @@ TEST_F(WorkerTest, DeadWorkersAndBrokenPipesCostOnlyTheirWorker) {
   for (TestPlugin* plugin : {&killed, &slow, &exits, &crashes}) {
     ASSERT_TRUE(Worker::ActivatePlugin(plugin, 0));
   }
-  kill(WorkerOf(killed), SIGKILL);
-  for (TestPlugin* plugin : {&killed, &exits, &crashes}) AwaitDeath(WorkerOf(*plugin));
+  kill(Worker::Pool()[0]->pid, SIGKILL);
+  for (size_t dying : {0, 2, 3}) AwaitDeath(Worker::Pool()[dying]->pid);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ((Outcomes{{"killed", 9}, {"exits", 7}, {"crashes", SIGTERM}}), Collect(3));
-  EXPECT_EQ("killed: exited with signal 9\ncrashes: exited with signal " + std::to_string(SIGTERM) +
-                "\nexits: exited with code 7\n",
+  EXPECT_EQ((Outcomes{{"killed", 9}, {"exits", 7}, {"crashes", 15}}), Collect(3));
+  EXPECT_EQ("killed: exited with signal 9\ncrashes: exited with signal 15\n"
+            "exits: exited with code 7\n",
             ::testing::internal::GetCapturedStdout());
   ASSERT_EQ(1u, Worker::Pool().size());
 
-  // A request to a worker that died idle: the broken pipe must not end this
-  // process, and a new worker takes the dead one's slot.
+  // A request to a worker that died idle fails; a new worker takes its slot.
   Worker::LimitWorkers(2);
-  TestPlugin first("first", {}, {});
+  TestPlugin first("first", {}, {}), second("second", {}, {});
   ASSERT_TRUE(Worker::ActivatePlugin(&first, 0));
   EXPECT_EQ((Outcomes{{"first", 0}}), Collect(1));
   pid_t dead = Worker::Pool()[1]->pid;
   kill(dead, SIGKILL);
   AwaitDeath(dead);
-  TestPlugin second("second", {}, {});
   ASSERT_TRUE(Worker::ActivatePlugin(&second, 0));
   EXPECT_EQ((Outcomes{{"second", 0}}), Collect(1));
   EXPECT_NE(dead, Worker::Pool()[1]->pid);
