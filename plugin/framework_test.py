@@ -142,34 +142,33 @@ class PromptTest(PluginRoot):
 
     def screen_until(self, marker, start):
         while (at := self.screen.find(marker, start)) < 0:
-            ready = select.select([self.master], [], [], 60)[0]  # EIO once the program and its shell are gone
-            self.screen += os.read(self.master, 4096).decode() if ready else self.fail(f"{marker!r}?")
+            ready = select.select([self.master], [], [], 30)[0]  # EIO once the program and its shell are gone
+            self.screen += os.read(self.master, 4096).decode() if ready else self.fail(repr(self.screen))
         return at + len(marker)
 
     def test_answers(self):
         for keys, prompted, ran in [("XE e e", "a b end-autoconf", "a b"), ("s e e", "a b end-autoconf", "b"),
                                     ("C", "a", "a b"), ("t e e", "a b end-autoconf", "a b")]:
-            with self.subTest(keys=keys):
-                self.setUp()
-                self.install({"a": plugin(["x"]), "b": plugin([], ["x"])})
-                pid, self.master = pty.fork()
-                if pid == 0:
-                    os.execve(BINARY, [BINARY, "--interactive", "--max-workers", "1"],
-                              dict(os.environ, DAWNSTEP_ROOT=self.root.path))
-                self.addCleanup(os.close, self.master)  # hangs up on whatever a failed check left running
-                self.screen, at = "", 0
-                for name, key in zip(prompted.split(), keys.split()):
-                    at = self.screen_until(prompt_line(name) + "\x1b[?25l", at)
-                    os.write(self.master, key.encode())
-                    at = self.screen_until("\r" + prompt_line(name, key[-1].lower()) + "\x1b[?25h\r\n", at)
-                    if key == "t":
-                        self.screen_until("", at + 1)  # the shell's own prompt
-                        os.write(self.master, b"echo shell-$((6*7)); exit\n")
-                        at = self.screen_until("\x1b[2K", self.screen_until("shell-42", at))
-                status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
-                lflag = termios.tcgetattr(self.master)[3] & (termios.ICANON | termios.ECHO)  # left canonical, echoing
-                self.assertEqual((0, termios.ICANON | termios.ECHO, len(prompted.split()), sorted(ran.split())),
-                                 (status, lflag, self.screen.count("\x1b[?25l"), sorted(self.ran())))
+            self.setUp()
+            self.install({"a": plugin(["x"]), "b": plugin([], ["x"])})
+            pid, self.master = pty.fork()
+            if pid == 0:
+                os.execve(BINARY, [BINARY, "--interactive", "--max-workers", "1"],
+                          dict(os.environ, DAWNSTEP_ROOT=self.root.path))
+            self.addCleanup(os.close, self.master)  # hangs up on whatever a failed check left running
+            self.screen, at = "", 0
+            for name, key in zip(prompted.split(), keys.split()):
+                at = self.screen_until(prompt_line(name) + "\x1b[?25l", at)
+                os.write(self.master, key.encode())
+                at = self.screen_until("\r" + prompt_line(name, key[-1].lower()) + "\x1b[?25h\r\n", at)
+                if key == "t":
+                    self.screen_until("", at + 1)  # the shell's own prompt
+                    os.write(self.master, b"echo shell-$((6*7)); exit\n")
+                    at = self.screen_until("\x1b[2K", self.screen_until("shell-42", at))
+            status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+            lflag = termios.tcgetattr(self.master)[3] & (termios.ICANON | termios.ECHO)  # left canonical, echoing
+            self.assertEqual((0, termios.ICANON | termios.ECHO, len(prompted.split()), sorted(ran.split())),
+                             (status, lflag, self.screen.count("\x1b[?25l"), sorted(self.ran())))
 
 if __name__ == "__main__":
     main()
