@@ -1,7 +1,5 @@
 #include "tests/child_process.h"
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,8 +9,6 @@
 
 namespace dawnstep::testing {
 namespace {
-
-const char kFreshProcessMarker[] = "DAWNSTEP_TEST_FRESH_PROCESS";
 
 // An unlinked file: nothing is left behind, whatever happens.
 FILE* ScratchFile() {
@@ -57,20 +53,6 @@ ChildOutcome RunInChild(const std::function<std::string()>& body) {
   }
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBack(out), ReadBack(err),
           ReadBack(report)};
-}
-
-bool InFreshProcess() { return getenv(kFreshProcessMarker) != nullptr; }
-
-ChildOutcome RerunInFreshProcess() {
-  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string filter =
-      std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-  return RunInChild([&filter]() -> std::string {
-    setenv(kFreshProcessMarker, "1", 1);
-    const char* argv[] = {"dawnstep_tests", filter.c_str(), nullptr};
-    execv("/proc/self/exe", const_cast<char* const*>(argv));
-    throw std::runtime_error("cannot start the test binary again");
-  });
 }
 
 }  // namespace dawnstep::testing

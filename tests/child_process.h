@@ -20,10 +20,4 @@ struct ChildOutcome {
 // checks belong in the report, where the parent asserts on them.
 ChildOutcome RunInChild(const std::function<std::string()>& body);
 
-// For state that even a fork inherits (static locals set once per process):
-// runs the current test again, alone, in a new process of the test binary,
-// where InFreshProcess() is true; the outer test asserts that it passed.
-bool InFreshProcess();
-ChildOutcome RerunInFreshProcess();
-
 }  // namespace dawnstep::testing
