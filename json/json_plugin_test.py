@@ -1,13 +1,12 @@
 """JSON plugin files through the program: the line that skips each bad file,
-what a good one becomes, and what its command lines do when it runs."""
+what a good one becomes, timed command lines and the sample root."""
 import json
 import os
 import re
 import shutil
-import unittest
 
-from harness import PLUGIN_DIR, SOURCE_DIR, Root, RootCase, main
-from plugin_runs import commands, json_plugin, listing, outcomes
+from harness import PLUGIN_DIR, SOURCE_DIR, RootCase, main
+from plugin_runs import commands, json_plugin, listing
 
 GONE = object()
 
@@ -86,63 +85,15 @@ class JsonFiles(RootCase):
         self.assertEqual("dawnstep.run-once=net.setup1.4", self.root.read("/.runonce"))
 
 
-PLUGINS = {  # name -> start lines, host-profile lines, metadata
-    "mixed": (["demo mark --name=mixed", "demo fail", "demo mark --name=mixed"], None, {}),
-    "profiled": (["demo mark --name=profiled.start"], ["demo mark --name=profiled.profile"], {"version": 2}),
-    "pre": (["demo mark --name=pre"], None, {"provides": ["pre"], "preemptive_provider": True}),
-    "bad-line": (["demo mark --name='x"], None, {}),
-    "empty": ([], None, {}),
-}
-USUAL = {"mixed": "activation failed", "profiled": "activated", "pre": "activated",
-         "bad-line": "activation failed", "empty": "activated", "end-autoconf": "activated"}
-FAILED = ["Method invocation failed: execute demo fail failed", "mixed: disk on fire", "mixed: exit status 4",
-          "Method invocation failed: parse demo mark --name='x failed", "bad-line: Unterminated quote"]
-# Arguments, host profile present -> outcomes unlike USUAL, marks left, failure records, kernel log lines.
-RUNS = [
-    ([], False, {}, ["mixed", "mixed", "pre", "profiled.start"], FAILED, ["Applying start on plugin profiled"]),
-    ([], True, {}, ["mixed", "mixed", "pre", "profiled.profile"], FAILED,
-     ["Applying apply_host_profile on plugin profiled"]),
-    (["--dry"], True, {"mixed": "activated"}, [], FAILED[3:], ["Applying apply_host_profile on plugin profiled"]),
-    (["--disable-preemptive-plugins"], False, {"pre": "opportunistic skipped"}, ["mixed", "mixed", "profiled.start"],
-     FAILED, ["Applying start on plugin pre", "Plugin pre skipped."]),
-]
-
-
-class JsonActivation(unittest.TestCase):
-    def install(self):
-        self.root = Root()
-        self.addCleanup(self.root.remove)
-        os.makedirs(self.root.file("/var/log"))
-        commands(self.root, "demo", {"mark": 'echo "${1#--name=}" >>"$DAWNSTEP_ROOT/ran"',
-                                     "fail": "echo 'disk on fire' >&2; exit 4"})
-        for name, (start, profile, metadata) in PLUGINS.items():
-            json_plugin(self.root, name, start, profile, **metadata)
-
-    def test_runs(self):
-        for args, profile, changed, marks, failures, kernel in RUNS:
-            with self.subTest(args=args, profile=profile):
-                self.install()
-                if profile:
-                    self.root.write("/etc/corvane/hostprofile.xml", "")
-                run = self.root.run(*args)
-                self.assertEqual(0, run.status, run)
-                self.assertEqual(dict(USUAL, **changed), outcomes(self, self.root.node("log") + self.root.node("alert")))
-                self.assertEqual(marks, sorted(self.root.read("/ran").split() if marks else []))
-                log = run.out if args == ["--dry"] else self.root.read("/var/log/dawnstep-orvocli-stdout.log")
-                self.assertEqual(sorted(failures), sorted(re.findall(r" Cr\(2\) \S+: (.*)", log)))
-                self.assertLessEqual(set(kernel), set(self.root.node("log")))
-                if args == ["--dry"]:
-                    self.assertEqual(sorted(f"{name}: start" for name in PLUGINS if name != "empty"),
-                                     sorted(line for line in run.out.splitlines() if "Cr(2)" not in line))
-
+class Runs(RootCase):
     def test_timed_commands_log_one_line_each(self):
-        self.install()
-        self.assertEqual(0, self.root.run("--time-ops", "--plugin", "profiled.json").status)
+        os.makedirs(self.root.file("/var/log"))
+        commands(self.root, "demo", {"mark": ":"})
+        json_plugin(self.root, "timed", ["demo mark --name=timed.start"])
+        self.assertEqual(0, self.root.run("--time-ops").status)
         self.assertRegex(self.root.read("/var/log/dawnstep-orvocli-stdout.log"),
-                         r"^\d+\.\d{6} orvocli demo mark --name=profiled.start\n$")
+                         r"^\d+\.\d{6} orvocli demo mark --name=timed.start\n$")
 
-
-class ExampleRoot(RootCase):
     def test_the_sample_root_loads_and_runs(self):
         shutil.copytree(f"{SOURCE_DIR}/examples/root", self.root.path, dirs_exist_ok=True)
         run = self.root.run()

@@ -6,7 +6,7 @@ import shutil
 import struct
 
 from harness import PLUGIN_DIR, TEST_PLUGINS, RootCase, main
-from plugin_runs import listing, outcomes
+from plugin_runs import commands, json_plugin, listing, outcomes
 
 SHORTER = "file is shorter than its loadable segments"
 
@@ -73,42 +73,69 @@ class NativeLoading(RootCase):
 
 
 CONTRACT = ["v1", "v1_short", "v2_null_start", "v3", "v4", "v5", "throws"]
+JSON = {  # name -> start lines, host-profile lines, metadata
+    "mixed": (["demo mark --name=mixed", "demo fail", "demo mark --name=mixed"], None, {}),
+    "profiled": (["demo mark --name=profiled.start"], ["demo mark --name=profiled.profile"], {"version": 2}),
+    "pre": (["demo mark --name=pre"], None, {"provides": ["pre"], "preemptive_provider": True}),
+    "bad-line": (["demo mark --name='x"], None, {}),
+    "empty": ([], None, {}),
+}
 USUAL = {"v1": "skipped", "v1_short": "activated", "v2_null_start": "activated", "v3": "activation failed",
-         "v4": "activated", "v5": "activated", "throws": "activation failed", "end-autoconf": "activated"}
-# Arguments, host profile present -> outcomes unlike USUAL, lines the logs have, texts they lack.
+         "v4": "activated", "v5": "activated", "throws": "activation failed", "mixed": "activation failed",
+         "profiled": "activated", "pre": "activated", "bad-line": "activation failed", "empty": "activated",
+         "end-autoconf": "activated"}
+FAILED = ["Method invocation failed: execute demo fail failed", "mixed: disk on fire", "mixed: exit status 4",
+          "Method invocation failed: parse demo mark --name='x failed", "bad-line: Unterminated quote"]
+# Arguments, host profile present -> outcomes unlike USUAL, marks the JSON plugins left, their failure
+# records, lines the node log and the native plugins' log have, texts they lack.
 RUNS = [
-    ([], False, {}, ["v1_short: start ran", "Method start executed successfully for plugin v2_null_start",
-                     "v3: start ran", "Plugin v3 failed Invoking method start (rc=3)", "v4: start ran",
-                     "v5: start ran", "Plugin throws failed Invoking method start - start blew up"],
+    ([], False, {}, ["mixed", "mixed", "pre", "profiled.start"], FAILED,
+     ["v1_short: start ran", "Method start executed successfully for plugin v2_null_start", "v3: start ran",
+      "Plugin v3 failed Invoking method start (rc=3)", "v4: start ran", "v5: start ran",
+      "Plugin throws failed Invoking method start - start blew up", "Applying start on plugin profiled"],
      ["v1: start ran", "Applying start on plugin v2_null_start"]),
-    (["--disable-preemptive-plugins"], True, {"v1": "activated", "v5": "opportunistic skipped"},
-     ["v1: start ran", "v2_null_start: apply_host_profile ran", "v3: start ran", "v4: apply_host_profile ran",
-      "Plugin v5 skipped.", "Plugin throws failed Invoking method apply_host_profile"],
+    (["--disable-preemptive-plugins"], True, {"v1": "activated", "v5": "opportunistic skipped",
+                                              "pre": "opportunistic skipped"}, ["mixed", "mixed", "profiled.profile"],
+     FAILED, ["v1: start ran", "v2_null_start: apply_host_profile ran", "v3: start ran", "v4: apply_host_profile ran",
+              "Plugin v5 skipped.", "Plugin throws failed Invoking method apply_host_profile",
+              "Applying apply_host_profile on plugin profiled", "Applying start on plugin pre", "Plugin pre skipped."],
      ["v1: apply_host_profile ran", "v5: start ran", "Invoking method start on plugin v5", "v4: start ran"]),
-    (["--dry"], True, dict(dict.fromkeys(CONTRACT, "activation failed"), v5="opportunistic activation failed"),
-     [f"{name}: start" for name in CONTRACT], ["ran", "Invoking"]),
+    (["--dry"], True, dict(dict.fromkeys(CONTRACT, "activation failed"), v5="opportunistic activation failed",
+                           mixed="activated"), [], FAILED[3:], ["Applying apply_host_profile on plugin profiled"],
+     ["ran", "Invoking"]),
 ]
 
 
-class NativeActivation(RootCase):
+class Activation(RootCase):
     def test_runs(self):
-        for args, profile, changed, has, lacks in RUNS:
+        for args, profile, changed, marks, failures, has, lacks in RUNS:
             with self.subTest(args=args):
                 shutil.rmtree(self.root.path)
                 os.makedirs(self.root.file("/var/log"))
                 for name in CONTRACT:
                     self.root.write(f"{PLUGIN_DIR}/lib{name}.so", library(name))
+                commands(self.root, "demo", {"mark": 'echo "${1#--name=}" >>"$DAWNSTEP_ROOT/ran"',
+                                             "fail": "echo 'disk on fire' >&2; exit 4"})
+                for name, (start, host_profile, metadata) in JSON.items():
+                    json_plugin(self.root, name, start, host_profile, **metadata)
                 if profile:
                     self.root.write("/etc/corvane/hostprofile.xml", "")
                 run = self.root.run(*args)
                 self.assertEqual(0, run.status, run)
                 self.assertEqual(dict(USUAL, **changed), outcomes(self, self.root.node("log") + self.root.node("alert")))
-                log = run.out if args == ["--dry"] else self.root.read("/var/log/dawnstep-native-stdout.log")
-                text = "".join(line + "\n" for line in self.root.node("log")) + log
+                self.assertEqual(marks, sorted(self.root.read("/ran").split() if marks else []))
+                dry = args == ["--dry"]
+                logs = [run.out] if dry else [self.root.read(f"/var/log/dawnstep-{kind}-stdout.log")
+                                              for kind in ("native", "orvocli")]
+                self.assertEqual(sorted(failures), sorted(re.findall(r" Cr\(2\) \S+: (.*)", logs[-1])))
+                text = "".join(line + "\n" for line in self.root.node("log")) + "".join(logs)
                 for line in has:
                     self.assertRegex(text, f"(?m)(^|: ){re.escape(line)}\n")
                 for line in lacks:
                     self.assertNotIn(line, text)
+                if dry:
+                    self.assertEqual(sorted(f"{name}: start" for name in CONTRACT + list(JSON) if name != "empty"),
+                                     sorted(line for line in run.out.splitlines() if "Cr(2)" not in line))
 
 
 if __name__ == "__main__":
