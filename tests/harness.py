@@ -1,5 +1,4 @@
-"""Whole-program test support: a throw-away root that DAWNSTEP_ROOT points at,
-runs of the programs under test on it, and the records its nodes received."""
+"""Whole-program test support: throw-away roots that DAWNSTEP_ROOT points at."""
 import json
 import os
 import shutil
@@ -30,8 +29,6 @@ class Run:
 
 
 class Root:
-    """A fresh directory standing for the machine's file system."""
-
     def __init__(self):
         self.path = tempfile.mkdtemp(prefix="dawnstep-test-")
 
@@ -62,8 +59,7 @@ class Root:
             return []
 
     def run(self, *args, program=None, stdin="", timeout=120, env=None):
-        """Runs a program under test with DAWNSTEP_ROOT set to this root; a signal
-        that ended it shows as 128 plus its number, as a shell shows it."""
+        """A signal that ended the program shows as 128 plus its number, as a shell shows it."""
         environment = dict(os.environ, DAWNSTEP_ROOT=self.path, **(env or {}))
         done = subprocess.run([program or BINARY, *args], input=stdin.encode(), capture_output=True,
                               env=environment, timeout=timeout)
@@ -72,8 +68,6 @@ class Root:
 
 
 class RootCase(unittest.TestCase):
-    """A test case with a fresh root in self.root."""
-
     maxDiff = None
 
     def setUp(self):

@@ -1,5 +1,6 @@
 """Command lines of a JSON plugin through the command framework: what each
 handler receives, and the exact lines a refused or failed command logs."""
+import functools
 import json
 import os
 import re
@@ -27,9 +28,7 @@ def fails(command, *errors, stage="execute"):
     return [f"Method invocation failed: {stage} {command} failed"] + ["p: " + e for e in errors]
 
 
-def refused(command, *errors):
-    return fails(command, *errors, stage="parse")
-
+refused = functools.partial(fails, stage="parse")
 
 def num(value):
     return f"Invalid value '{value}' for parameter 'num': expected integer"

@@ -1,8 +1,5 @@
-/*
- * Every plugin library the tests load, one per case of the library contract
- * or of misbehaving code: built once per case with -DCASE_<name>, in C and,
- * through plugin.cc, in C++, so that both compile the public header.
- */
+/* Every plugin library the tests load, built once per case with -DCASE_<name>,
+ * in C and, through plugin.cc, in C++, so that both compile the public header. */
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
