@@ -7,6 +7,7 @@ import shutil
 import time
 
 from harness import NODES, PLUGIN_DIR, RootCase, main
+from plugin_runs import json_plugin
 
 USAGE = """\
 --help,-h\tshow this help message
@@ -83,12 +84,8 @@ STAMPED = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (\S+) (\w+)\[\d+\
 class CommandLineTest(RootCase):
     def setUp(self):
         super().setUp()
-        plugin = {"metadata": {"provides": ["usb"], "requires": [], "version": 1},
-                  "operations": {"start": []}}
-        self.root.write(PLUGIN_DIR + "/a.json", json.dumps(plugin))
-        plugin["metadata"] = {"provides": ["scan"], "requires": ["usb"], "version": 1}
-        plugin["operations"]["start"] = ["# runs nothing"]
-        self.root.write(PLUGIN_DIR + "/b.json", json.dumps(plugin))
+        json_plugin(self.root, "a", [], provides=["usb"])
+        json_plugin(self.root, "b", ["# runs nothing"], provides=["scan"], requires=["usb"])
 
     def nodes(self):
         return {name: self.root.node(name) for name in NODES}

@@ -1,23 +1,18 @@
 """The plugin framework, the worker pool and the operator's prompt through the real program."""
-import fcntl, json, os, pty, select, shutil, sys, termios, unittest  # noqa: E401
+import fcntl, os, pty, select, shutil, sys, termios, unittest  # noqa: E401
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
-from harness import BINARY, COMMAND_DIR, PLUGIN_DIR, TEST_PLUGINS, RootCase, main  # noqa: E402
+from harness import BINARY, PLUGIN_DIR, TEST_PLUGINS, RootCase, main  # noqa: E402
+from plugin_runs import commands, json_plugin  # noqa: E402
 
-# Each plugin's work appends its name to /ran; "--fail" makes it fail.
-HANDLER = '#!/bin/sh\necho "${1#--name=}" >>"$DAWNSTEP_ROOT/ran"\n[ "$2" != --fail=true ]\n'
-DESCRIPTOR = {"namespace": "t", "commands": [{"name": "run", "handler": "bin/run", "parameters": [
-    {"name": "name"}, {"name": "fail", "type": "boolean"}]}]}
+RAN = 'echo "${1#--name=}" >>"$DAWNSTEP_ROOT/ran"'  # each plugin's work leaves its name in /ran
 
 
-def plugin(provides=(), requires=(), fail=False, dir=PLUGIN_DIR, start=True, profile=False, **meta):
-    """A JSON plugin, given its name: where its file goes and what it holds."""
-    def document(name):
-        operations = {"start": [f"t run --name={name}" + " --fail" * fail] * start,
-                      **({"apply_host_profile": [f"t run --name={name}-profile"]} if profile else {})}
-        return dir, {"metadata": {"provides": list(provides), "requires": list(requires), "version": 3,
-                                  "run_once": False, **meta}, "operations": operations}
-    return document
+def plugin(provides=(), requires=(), fail=False, start=True, profile=False, **meta):
+    """Writes a JSON plugin, given the root and its name."""
+    return lambda root, name: json_plugin(root, name, [f"t {'fail' if fail else 'run'} --name={name}"] * start,
+                                          [f"t run --name={name}-profile"] if profile else None, provides=list(provides),
+                                          requires=list(requires), **{"version": 3, "run_once": False, **meta})
 
 
 def lines(*short):  # node records: "+a" stands for a's activation line, "a skipped." for its outcome
@@ -26,16 +21,14 @@ def lines(*short):  # node records: "+a" stands for a's activation line, "a skip
 
 class PluginRoot(RootCase):
     def install(self, plugins):
-        self.root.write(COMMAND_DIR + "/t.json", json.dumps(DESCRIPTOR))
-        self.root.write(COMMAND_DIR + "/bin/run", HANDLER, 0o755)
+        commands(self.root, "t", {"run": RAN, "fail": RAN + "; exit 1"})
         for dir in ("/var/log", PLUGIN_DIR):
             os.makedirs(self.root.file(dir), exist_ok=True)
-        for name, spec in plugins.items():  # None: a native test plugin
-            if spec is None:
+        for name, write in plugins.items():  # None: a native test plugin
+            if write is None:
                 shutil.copy(os.path.join(TEST_PLUGINS, f"lib{name}.so"), self.root.file(PLUGIN_DIR))
             else:
-                dir, document = spec(name)
-                self.root.write(f"{dir}/{name}.json", json.dumps(document))
+                write(self.root, name)
 
     def ran(self):
         return self.root.read("/ran").split() if os.path.exists(self.root.file("/ran")) else []

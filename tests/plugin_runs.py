@@ -6,11 +6,11 @@ import re
 from harness import COMMAND_DIR, PLUGIN_DIR
 
 
-def json_plugin(root, name, start, profile=None, **metadata):
+def json_plugin(root, name, start, profile=None, dir=PLUGIN_DIR, **metadata):
     """Writes a JSON plugin; `metadata` adds to or replaces the minimal members."""
     operations = {"start": start} if profile is None else {"start": start, "apply_host_profile": profile}
     metadata = dict({"provides": [], "requires": [], "version": 1}, **metadata)
-    root.write(f"{PLUGIN_DIR}/{name}.json", json.dumps({"metadata": metadata, "operations": operations}))
+    root.write(f"{dir}/{name}.json", json.dumps({"metadata": metadata, "operations": operations}))
 
 
 def commands(root, namespace, handlers):

@@ -6,7 +6,8 @@ import os
 import re
 import signal
 
-from harness import BINARY, COMMAND_DIR, PLUGIN_DIR, RootCase, main
+from harness import BINARY, COMMAND_DIR, RootCase, main
+from plugin_runs import json_plugin
 
 DEMO = {"namespace": " my\tdemo ", "commands": [
     {"name": "show", "handler": "bin/show", "parameters": [
@@ -100,11 +101,6 @@ def lines(text):
 
 
 class DispatcherTest(RootCase):
-    def plugin(self, commands):
-        self.root.write(PLUGIN_DIR + "/p.json", json.dumps({
-            "metadata": {"provides": [], "requires": [], "version": 1},
-            "operations": {"start": commands}}))
-
     def test_command_lines(self):
         self.root.write(COMMAND_DIR + "/demo.json", json.dumps(DEMO))
         self.root.write(COMMAND_DIR + "/bin/show", SHOW, 0o755)
@@ -119,7 +115,7 @@ class DispatcherTest(RootCase):
             self.root.write("/opt/" + handler, f"#!/bin/sh\necho {handler}\n", 0o755)
         for commands, out, err in ROWS:
             with self.subTest(commands=commands[0]):
-                self.plugin(commands)
+                json_plugin(self.root, "p", commands)
                 # Handlers start with default signals, even where the program's were ignored.
                 run = self.root.run("-c", "trap '' TERM; exec \"$0\"", BINARY, program="/bin/sh", env=ENV,
                                     timeout=30)
@@ -132,7 +128,7 @@ class DispatcherTest(RootCase):
             if text.startswith("[{"):
                 text = '{"namespace": "a", "commands": ' + text + "}"
             self.root.write(f"{COMMAND_DIR}/ext/{name}.json", text)
-        self.plugin([])
+        json_plugin(self.root, "p", [])
         run = self.root.run("--tags")
         where = self.root.file(COMMAND_DIR) + "/ext/"
         self.assertEqual(lines(run.err), [f"Skipping command descriptor {where}{name}.json: {reason}"
