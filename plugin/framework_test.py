@@ -11,8 +11,9 @@ RAN = 'echo "${1#--name=}" >>"$DAWNSTEP_ROOT/ran"'  # each plugin's work leaves 
 def plugin(provides=(), requires=(), fail=False, start=True, profile=False, **meta):
     """Writes a JSON plugin, given the root and its name."""
     return lambda root, name: json_plugin(root, name, [f"t {'fail' if fail else 'run'} --name={name}"] * start,
-                                          [f"t run --name={name}-profile"] if profile else None, provides=list(provides),
-                                          requires=list(requires), **{"version": 3, "run_once": False, **meta})
+                                          [f"t run --name={name}-profile"] if profile else None,
+                                          **{"provides": list(provides), "requires": list(requires), "version": 3,
+                                             "run_once": False, **meta})
 
 
 def lines(*short):  # node records: "+a" stands for a's activation line, "a skipped." for its outcome
