@@ -96,6 +96,12 @@ class ContainmentTest(RootCase):
         run = self.root.run()
         self.assertIn("Invalid value '+-5' for parameter 'count': expected integer", run.out + run.err)
 
+    def test_prompt_shows_control_characters_escaped(self):
+        self.root.write(f"{PLUGIN_DIR}/a\x1bb.json", '{"metadata": {"provides": [], '
+                        '"requires": [], "version": 1}, "operations": {"start": ["t c"]}}')
+        run = self.root.run("--interactive", stdin="s")
+        self.assertIn("a\\x1bb: ", run.out)
+
 
 if __name__ == "__main__":
     main()
