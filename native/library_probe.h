@@ -17,9 +17,8 @@ namespace dawnstep {
 // the next library.
 class LibraryProbe {
  public:
-  // `load` loads one library the way the main process will, and throws to
-  // reject it; accepted libraries stay loaded in the probe, as they will in
-  // the caller.
+  // `load` loads one library the way the main process will (and unloads
+  // it again), and throws to reject it.
   using Load = std::function<void(const std::string& path)>;
 
   LibraryProbe(std::vector<std::string> paths, Load load);

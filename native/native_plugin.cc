@@ -153,7 +153,12 @@ void Plugin::LoadNativePlugin(const std::string& path) {
   new NativePlugin(path);
 }
 
-void NativePlugin::LoadUnregistered(const std::string& path) { new NativePlugin(path, false); }
+void NativePlugin::LoadUnregistered(const std::string& path) {
+  NativePlugin* plugin = new NativePlugin(path, false);
+  // Destructors run when the process exits: they are tried here too.
+  dlclose(plugin->library);
+  plugin->library = nullptr;
+}
 
 NativePlugin::NativePlugin(const std::string& path, bool registering)
     : Plugin(NativePluginName(path), {kNativeKind}, {}) {

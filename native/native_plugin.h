@@ -23,7 +23,7 @@ class NativePlugin final : public Plugin {
   bool Activate(ActivateFlags flags) override;
 
   // Loads and reads the library as the constructor does, without entering
-  // the plugin in the registry: the probe's trial.
+  // the plugin in the registry, then closes it: the probe's trial.
   static void LoadUnregistered(const std::string& path);
 
  private:

@@ -9,8 +9,8 @@
 DAWNSTEP_PLUGIN_EXPORT int metadata = 3;
 #else
 #ifdef FIELD
-static const char* const unended_list[4097] = {[0 ... 4096] = "x"};
-static const char unended_text[70000] = {[0 ... 69999] = 'a'};
+__attribute__((unused)) static const char* const unended_list[4097] = {[0 ... 4096] = "x"};
+__attribute__((unused)) static const char unended_text[70000] = {[0 ... 69999] = 'a'};
 #define BAD ((void*)8) /* never mapped */
 #endif
 #ifndef VERSION
