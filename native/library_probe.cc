@@ -41,15 +41,16 @@ bool ReadAll(int fd, void* data, size_t size) {
   return true;
 }
 
-// A verdict: whether the library was rejected, then the rejection's text.
-struct Verdict {
-  uint32_t rejected;
+// A verdict on the wire: its refusal code, then the length of its text.
+struct VerdictHeader {
+  uint32_t refusal;
   uint32_t length;
 };
 
-void SendVerdict(int fd, bool rejected, const std::string& text) {
-  Verdict verdict{rejected, static_cast<uint32_t>(text.size())};
-  if (!WriteAll(fd, &verdict, sizeof verdict) || !WriteAll(fd, text.data(), text.size())) {
+void SendVerdict(int fd, const LibraryProbe::Verdict& verdict) {
+  VerdictHeader header{verdict.refusal, static_cast<uint32_t>(verdict.text.size())};
+  if (!WriteAll(fd, &header, sizeof header) ||
+      !WriteAll(fd, verdict.text.data(), verdict.text.size())) {
     _exit(1);
   }
 }
@@ -91,14 +92,7 @@ void LibraryProbe::Serve(int answers) {
   // Library code talks once, when the main process loads it.
   int devNull = open("/dev/null", O_RDWR);
   for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) dup2(devNull, fd);
-  for (size_t i = next; i < paths.size(); ++i) {
-    try {
-      load(paths[i]);
-      SendVerdict(answers, false, "");
-    } catch (const std::exception& e) {
-      SendVerdict(answers, true, e.what());
-    }
-  }
+  for (size_t i = next; i < paths.size(); ++i) SendVerdict(answers, load(paths[i]));
   _exit(0);  // the main process's exit handlers are not the probe's to run
 }
 
@@ -127,26 +121,31 @@ std::string LibraryProbe::Death() {
   return "loading it ended the process with exit status " + std::to_string(WEXITSTATUS(status));
 }
 
-void LibraryProbe::Judge(const std::string& path) {
+LibraryProbe::Verdict LibraryProbe::Judge(const std::string& path) {
   while (next < paths.size()) {
-    if (pid <= 0) Start();
-    size_t current = next++;
-    Verdict verdict{};
-    if (!ReadAll(answers, &verdict, sizeof verdict)) {
-      std::string death = Death();
-      if (paths[current] == path) throw Exception("Invalid plugin: %s", death.c_str());
-      continue;
+    if (pid <= 0) {
+      try {
+        Start();
+      } catch (const Exception& e) {
+        return {kFailed, e.what()};
+      }
     }
-    std::string text(verdict.length, '\0');
-    if (!ReadAll(answers, text.data(), text.size())) {
-      text = "Invalid plugin: " + Death();
-      verdict.rejected = 1;
+    size_t current = next++;
+    VerdictHeader header{};
+    Verdict verdict;
+    if (!ReadAll(answers, &header, sizeof header)) {
+      verdict = {kFailed, "Invalid plugin: " + Death()};
+    } else {
+      verdict = {header.refusal, std::string(header.length, '\0')};
+      if (!ReadAll(answers, verdict.text.data(), verdict.text.size())) {
+        verdict = {kFailed, "Invalid plugin: " + Death()};
+      }
     }
     if (paths[current] != path) continue;
     if (next == paths.size()) Stop();
-    if (verdict.rejected != 0) throw Exception("%s", text.c_str());
-    return;
+    return verdict;
   }
+  return {kFailed, "Invalid plugin: " + path + ": not on the probe's list"};
 }
 
 }  // namespace dawnstep

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,9 +18,17 @@ namespace dawnstep {
 // the next library.
 class LibraryProbe {
  public:
+  // What became of one library: `refusal` is 0 when it loaded cleanly, else
+  // kFailed (the probe's own failures) or a code of the caller's, with text.
+  struct Verdict {
+    uint32_t refusal = 0;
+    std::string text;
+  };
+  static constexpr uint32_t kFailed = 1;
+
   // `load` loads one library the way the main process will (and unloads
-  // it again), and throws to reject it.
-  using Load = std::function<void(const std::string& path)>;
+  // it again), and tells what became of it.
+  using Load = std::function<Verdict(const std::string& path)>;
 
   LibraryProbe(std::vector<std::string> paths, Load load);
   ~LibraryProbe();
@@ -28,10 +37,10 @@ class LibraryProbe {
 
   // Whether `path` is on the list and not yet judged.
   bool Expects(const std::string& path) const;
-  // Returns when `path` loaded cleanly in the probe; throws Exception with
-  // the rejection or the probe's death otherwise. Paths are judged in list
+  // The verdict on `path`; the probe's death while loading it, or a probe
+  // that cannot be started, is a kFailed one. Paths are judged in list
   // order; those skipped over are dropped.
-  void Judge(const std::string& path);
+  Verdict Judge(const std::string& path);
 
  private:
   void Start();

@@ -122,7 +122,23 @@ LibraryProbe*& CurrentProbe() {
   return probe;
 }
 
-void ProbeLoad(const std::string& path) { NativePlugin::LoadUnregistered(path); }
+// Refusal codes beyond the probe's own: the main process throws the same
+// kind of exception the load threw in the probe.
+const uint32_t kUnsupportedVersion = LibraryProbe::kFailed + 1;
+const uint32_t kMissingSymbol = LibraryProbe::kFailed + 2;
+
+LibraryProbe::Verdict ProbeLoad(const std::string& path) {
+  try {
+    NativePlugin::LoadUnregistered(path);
+    return {};
+  } catch (const VersionException& e) {
+    return {kUnsupportedVersion, e.what()};
+  } catch (const SymbolException& e) {
+    return {kMissingSymbol, e.what()};
+  } catch (const std::exception& e) {
+    return {LibraryProbe::kFailed, e.what()};
+  }
+}
 
 }  // namespace
 
@@ -144,13 +160,23 @@ void Plugin::ProbeNativePlugins(const std::vector<std::string>& paths) {
 }
 
 void Plugin::LoadNativePlugin(const std::string& path) {
+  // A path that gives no name fails here, before any loading, as it always has.
+  NativePluginName(path);
   LibraryProbe* probe = CurrentProbe();
-  if (probe != nullptr && probe->Expects(path)) {
-    probe->Judge(path);
-  } else {
-    LibraryProbe({path}, ProbeLoad).Judge(path);
+  LibraryProbe::Verdict verdict = probe != nullptr && probe->Expects(path)
+                                      ? probe->Judge(path)
+                                      : LibraryProbe({path}, ProbeLoad).Judge(path);
+  switch (verdict.refusal) {
+    case 0:
+      new NativePlugin(path);
+      return;
+    case kUnsupportedVersion:  // "Unsupported API version: N"
+      throw VersionException(std::stoi(verdict.text.substr(verdict.text.rfind(' ') + 1)));
+    case kMissingSymbol:  // "missing 'SYMBOL'"
+      throw SymbolException(verdict.text.substr(9, verdict.text.size() - 10).c_str());
+    default:
+      throw Exception("%s", verdict.text.c_str());
   }
-  new NativePlugin(path);
 }
 
 void NativePlugin::LoadUnregistered(const std::string& path) {

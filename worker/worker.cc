@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,6 +116,19 @@ bool ActivateCaught(Plugin* plugin, Plugin::ActivateFlags flags) {
   return false;
 }
 
+// Which open file a descriptor refers to.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity IdentityOf(int fd) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return {};
+  return {status.st_dev, status.st_ino};
+}
+
 }  // namespace
 
 uint32_t Worker::workerLimit = 4294967295u;
@@ -169,6 +183,8 @@ void Worker::Serve(bool dryRun) {
   workers.clear();
   pendingResults.clear();
   if (!dryRun) RedirectOutput();
+  const FileIdentity requests = IdentityOf(requestFd);
+  const FileIdentity answers = IdentityOf(responseFd);
   for (;;) {
     WorkerRequest request;
     ssize_t got = ReadRecord(requestFd, &request, sizeof request);
@@ -178,6 +194,9 @@ void Worker::Serve(bool dryRun) {
     bool succeeded = ActivateCaught(request.plugin, request.flags);
     FlushAllOutput();
     if (!dryRun) Profile::RecordPlugin(request.plugin->name, start);
+    // Plugin code that put other files in place of the pipes has cut this
+    // worker off: an answer would go astray and no request could come.
+    if (IdentityOf(requestFd) != requests || IdentityOf(responseFd) != answers) std::exit(1);
     WorkerResponse response{request.plugin, succeeded ? 0 : 1, 0};
     if (WriteRecord(responseFd, &response, sizeof response) != sizeof response) std::exit(1);
   }
