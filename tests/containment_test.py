@@ -97,6 +97,14 @@ class ContainmentTest(RootCase):
         run = self.root.run()
         self.assertIn("Invalid value '+-5' for parameter 'count': expected integer", run.out + run.err)
 
+    def test_each_ready_plugin_tries_for_a_worker(self):
+        paths = [self.root.write(f"/{name}.json", '{"metadata": {"provides": [], "requires": [], '
+                                 '"version": 1}, "operations": {"start": ["t c"]}}') for name in "abc"]
+        # Too few descriptors for a worker's pipes.
+        run = self.root.run("-c", 'ulimit -n 6; exec "$0" "$@"', BINARY, "--plugin", ",".join(paths),
+                            program="/bin/sh")
+        self.assertEqual(run.err.count("Worker (0) "), 3, run)
+
     def test_prompt_shows_control_characters_escaped(self):
         self.root.write(f"{PLUGIN_DIR}/a\x1bb.json", '{"metadata": {"provides": [], '
                         '"requires": [], "version": 1}, "operations": {"start": ["t c"]}}')
