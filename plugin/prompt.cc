@@ -73,8 +73,6 @@ void SetCanonicalEcho(bool on) {
   tcsetattr(STDIN_FILENO, TCSANOW, &attrs);
 }
 
-// `chosen` is 0 while no answer has been given; afterwards only the chosen
-// choice keeps its colour.
 // A file name must not send control sequences to the operator's terminal.
 std::string Visible(const std::string& name) {
   std::string shown;
@@ -90,6 +88,8 @@ std::string Visible(const std::string& name) {
   return shown;
 }
 
+// `chosen` is 0 while no answer has been given; afterwards only the chosen
+// choice keeps its colour.
 void WritePromptLine(const std::string& name, char chosen) {
   std::cout << Color::Cyan << Visible(name) << Color::Reset << ": ";
   const char* separator = "";
