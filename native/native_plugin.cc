@@ -72,7 +72,8 @@ std::string CopyText(const char* text, const char* field) {
 
 void AddStrings(NativePluginStringList list, TagSet& into, const char* field) {
   auto from = reinterpret_cast<uintptr_t>(list);
-  for (size_t entries = 0; from != 0 && entries < kMaxEntries;) {
+  if (from == 0) return;
+  for (size_t entries = 0;;) {
     // Whole entries: one that straddles two pages is read across them.
     const char* chunk[kChunk / sizeof(const char*) + 1];
     size_t want = (ChunkAt(from) + sizeof(const char*) - 1) / sizeof(const char*);
@@ -80,12 +81,13 @@ void AddStrings(NativePluginStringList list, TagSet& into, const char* field) {
     if (got < sizeof(const char*)) Unreadable(field);
     for (size_t i = 0; i < got / sizeof(const char*); ++i, ++entries) {
       if (chunk[i] == nullptr) return;
+      if (entries == kMaxEntries) {
+        throw Exception("Invalid plugin: '%s' has no end within %zu entries", field,
+                        kMaxEntries);
+      }
       into.insert(CopyText(chunk[i], field));
     }
     from += got / sizeof(const char*) * sizeof(const char*);
-  }
-  if (from != 0) {
-    throw Exception("Invalid plugin: '%s' has no end within %zu entries", field, kMaxEntries);
   }
 }
 
