@@ -7,24 +7,18 @@
 
 namespace dawnstep::testing {
 
-FakeWorkerSide::FakeWorkerSide(uint32_t capacity, uint32_t seed)
-    : capacity(capacity), randomOrder(seed != 0), random(seed != 0 ? seed : 1) {}
-
-void FakeWorkerSide::Note(const std::string& event) { events->push_back(event); }
-
 bool FakeWorkerSide::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) {
-  if ((flags & Plugin::SkipPlugin) != 0 || plugin->nothingToStart || plugin->disabled) {
-    KernelLog() << "Dawnstep plugin " << plugin->name << " skipped." << std::endl;
-    if (events != nullptr) Note("skip " + plugin->name + " " + std::to_string(flags));
+  bool skip = (flags & Plugin::SkipPlugin) != 0 || plugin->nothingToStart || plugin->disabled;
+  if (!skip && running.size() >= capacity) return false;
+  KernelLog() << (skip ? "Dawnstep plugin " : "Activating Dawnstep plugin ") << plugin->name
+              << (skip ? " skipped." : ".") << std::endl;
+  std::string event = (skip ? "skip " : "start ") + plugin->name + " " + std::to_string(flags);
+  if (events != nullptr) events->push_back(event);
+  if (skip) {
     completed.emplace_back(plugin, 0);
     return true;
   }
-  if (running.size() >= capacity) return false;
-  KernelLog() << "Activating Dawnstep plugin " << plugin->name << "." << std::endl;
-  if (events != nullptr) Note("start " + plugin->name + " " + std::to_string(flags));
-  bool succeeded = activate ? plugin->Activate(flags) : true;
-  auto code = codes.find(plugin);
-  running.emplace_back(plugin, code != codes.end() ? code->second : succeeded ? 0 : 1);
+  running.emplace_back(plugin, !activate || plugin->Activate(flags) ? 0 : 1);
   plugin->assigned = true;
   return true;
 }
@@ -32,8 +26,7 @@ bool FakeWorkerSide::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags)
 std::vector<WorkerSide::Outcome> FakeWorkerSide::PluginResults() {
   std::vector<Outcome> results;
   results.swap(completed);
-  // Skipped plugins come first; running ones are due only when nothing
-  // else is, though some may have finished meanwhile.
+  // Skipped plugins first; running ones are due when nothing else is.
   if (!running.empty() && (randomOrder || results.empty())) {
     size_t count = running.size();
     if (randomOrder) {
@@ -44,8 +37,7 @@ std::vector<WorkerSide::Outcome> FakeWorkerSide::PluginResults() {
     running.erase(running.begin(), running.begin() + count);
   }
   for (auto [plugin, code] : results) {
-    if (events != nullptr) Note("result " + plugin->name + " " + std::to_string(code));
-    if (onResult) onResult(plugin);
+    if (events != nullptr) events->push_back("result " + plugin->name + " " + std::to_string(code));
   }
   return results;
 }
