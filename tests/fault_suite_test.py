@@ -31,7 +31,7 @@ CRASHES = [
     ("signal_kill", FAILED, "exited with signal 9"),
     ("signal_usr1", FAILED, "exited with signal 10"),
     ("signal_winch", OK, None),
-    ("close_fds", FAILED, "exited with signal 9"),
+    ("close_fds", FAILED, "exited with code 1"),
     ("scribble", FAILED, "invalid worker response"),
     ("throws", FAILED, None),
     ("v1", OK, None),
