@@ -1,8 +1,12 @@
 #include "json/json_plugin.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -127,6 +131,29 @@ void ReadDocument(const json& document, JsonPlugin& plugin) {
   ReadSwitches(meta, plugin);
 }
 
+// The file's text; empty when it cannot be read, so that it parses to no
+// object and is reported as such. Opened without blocking: a FIFO or a
+// device named as a plugin must not hold up the boot.
+std::string ReadPluginFile(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "";
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))) {
+    close(fd);
+    throw Exception("Invalid plugin: %s: not a regular file", path.c_str());
+  }
+  std::string text;
+  char buffer[65536];
+  ssize_t got;
+  while ((got = read(fd, buffer, sizeof buffer)) != 0) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  return text;
+}
+
 }  // namespace
 
 std::string JsonPluginName(const std::string& path) {
@@ -135,10 +162,7 @@ std::string JsonPluginName(const std::string& path) {
 }
 
 JsonPlugin::JsonPlugin(const std::string& path) : Plugin(JsonPluginName(path), {kJsonKind}, {}) {
-  // A file that cannot be opened leaves the stream failed; it then parses
-  // to no object and is reported as such.
-  std::ifstream file(path);
-  ReadDocument(json::parse(file, nullptr, false), *this);
+  ReadDocument(json::parse(ReadPluginFile(path), nullptr, false), *this);
   if (startCommands.empty()) nothingToStart = true;
   Register();
 }

@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <deque>
 #include <ostream>
 #include <string>
@@ -25,9 +29,23 @@ CommandLine ReadArguments(std::deque<std::string>& args) {
   Usage(1);
 }
 
+// A closed standard descriptor would be taken by the next file opened, and
+// usage text or log records would then land in that file.
+void OpenStandardDescriptors() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    int opened = open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenStandardDescriptors();
   // Creates or empties the run-once record, whatever the run mode.
   Plugin::OpenRunOnceRecord();
   std::deque<std::string> args;

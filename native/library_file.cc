@@ -52,7 +52,13 @@ void CheckLibraryFile(const std::string& path) {
   // Non-blocking: a FIFO given by name must not stall the check.
   Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat status {};
-  if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) return;
+  if (file.fd < 0 || fstat(file.fd, &status) != 0) return;
+  // The loader would block on a FIFO or a device for good. A directory
+  // keeps the loader's own report.
+  if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+    throw Exception("Invalid plugin: %s: not a regular file", path.c_str());
+  }
+  if (!S_ISREG(status.st_mode)) return;
   Elf64_Ehdr header{};
   if (!ReadAt(file.fd, &header, sizeof header, 0)) return;
   if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64) {

@@ -4,7 +4,8 @@
 
 namespace dawnstep {
 
-// Throws Exception ("Invalid plugin: ...") when the library at `path` is an
+// Throws Exception ("Invalid plugin: ...") when `path` is neither a regular
+// file nor a directory, or when the library at `path` is an
 // ELF file whose loadable segments reach past its end. The loader maps such
 // segments and then touches pages that have no file behind them, which ends
 // the whole process with a bus error; a library cut short by a failed copy

@@ -1,12 +1,19 @@
 #include "native/native_plugin.h"
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <link.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <iostream>
+#include <memory>
 
 #include "dawnstep/native_plugin.h"
 #include "log/kernel_log.h"
 #include "native/library_file.h"
+#include "native/library_probe.h"
 #include "main/logging.h"
 #include "platform/host_log.h"
 #include "platform/root.h"
@@ -25,9 +32,114 @@ const void* Symbol(void* library, const char* symbol) {
 }
 
 
-void AddStrings(NativePluginStringList list, TagSet& into) {
-  if (list == nullptr) return;
-  for (; *list != nullptr; ++list) into.insert(*list);
+// Bounds on what a record may point at, so that a missing terminator is an
+// error rather than a walk through the whole address space.
+const size_t kMaxEntries = 4096;
+const size_t kMaxText = 65536;
+const size_t kChunk = 4096;  // no larger than a page: a chunk never spans two
+
+// Copies library memory without trusting its address: an unmapped one is
+// an error for the library, not a fault for this process.
+size_t CopyOut(void* into, uintptr_t from, size_t size) {
+  iovec local{into, size};
+  iovec remote{reinterpret_cast<void*>(from), size};
+  ssize_t got = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+  return got < 0 ? 0 : static_cast<size_t>(got);
+}
+
+// The longest copy from `from` that stays within its page.
+size_t ChunkAt(uintptr_t from) { return kChunk - from % kChunk; }
+
+[[noreturn]] void Unreadable(const char* field) {
+  throw Exception("Invalid plugin: '%s' points at unreadable memory", field);
+}
+
+std::string CopyText(const char* text, const char* field) {
+  std::string copy;
+  auto from = reinterpret_cast<uintptr_t>(text);
+  while (copy.size() < kMaxText) {
+    char chunk[kChunk];
+    size_t got = CopyOut(chunk, from, ChunkAt(from));
+    if (got == 0) Unreadable(field);
+    const void* end = memchr(chunk, '\0', got);
+    if (end != nullptr) return copy.append(chunk, static_cast<const char*>(end) - chunk);
+    copy.append(chunk, got);
+    from += got;
+  }
+  throw Exception("Invalid plugin: a string of '%s' has no end within %zu bytes", field,
+                  kMaxText);
+}
+
+void AddStrings(NativePluginStringList list, TagSet& into, const char* field) {
+  auto from = reinterpret_cast<uintptr_t>(list);
+  if (from == 0) return;
+  for (size_t entries = 0;;) {
+    // Whole entries: one that straddles two pages is read across them.
+    const char* chunk[kChunk / sizeof(const char*) + 1];
+    size_t want = (ChunkAt(from) + sizeof(const char*) - 1) / sizeof(const char*);
+    size_t got = CopyOut(chunk, from, want * sizeof(const char*));
+    if (got < sizeof(const char*)) Unreadable(field);
+    for (size_t i = 0; i < got / sizeof(const char*); ++i, ++entries) {
+      if (chunk[i] == nullptr) return;
+      if (entries == kMaxEntries) {
+        throw Exception("Invalid plugin: '%s' has no end within %zu entries", field,
+                        kMaxEntries);
+      }
+      into.insert(CopyText(chunk[i], field));
+    }
+    from += got / sizeof(const char*) * sizeof(const char*);
+  }
+}
+
+// The part of a metadata record that its version defines.
+size_t MetadataSize(int32_t version) {
+  if (version < 3) return offsetof(NativePluginMetadata, plugin_version);
+  if (version < 5) return offsetof(NativePluginMetadata, preemptive_provider);
+  return offsetof(NativePluginMetadata, preemptive_provider) + 1;
+}
+
+// Copies `size` bytes of the record named `symbol` at `address`; a symbol
+// whose table entry gives it fewer bytes is not such a record.
+void CopyRecord(void* into, const void* address, size_t size, const char* symbol) {
+  Dl_info info{};
+  void* symbolEntry = nullptr;
+  bool found = dladdr1(address, &info, &symbolEntry, RTLD_DL_SYMENT) != 0;
+  const auto* entry = static_cast<const ElfW(Sym)*>(symbolEntry);
+  if (found &&
+      entry != nullptr && entry->st_size != 0 && entry->st_size < size) {
+    throw Exception("Invalid plugin: '%s' is %zu bytes long, its version needs %zu", symbol,
+                    static_cast<size_t>(entry->st_size), size);
+  }
+  if (CopyOut(into, reinterpret_cast<uintptr_t>(address), size) != size) Unreadable(symbol);
+}
+
+// Library constructors run inside dlopen: an exception from one must end
+// the process (a probe, see LibraryProbe), not unwind through the loader.
+void* OpenLibrary(const std::string& path) noexcept {
+  return dlopen(path.c_str(), RTLD_LAZY | RTLD_GLOBAL);
+}
+
+LibraryProbe*& CurrentProbe() {
+  static LibraryProbe* probe = nullptr;
+  return probe;
+}
+
+// Refusal codes beyond the probe's own: the main process throws the same
+// kind of exception the load threw in the probe.
+const uint32_t kUnsupportedVersion = LibraryProbe::kFailed + 1;
+const uint32_t kMissingSymbol = LibraryProbe::kFailed + 2;
+
+LibraryProbe::Verdict ProbeLoad(const std::string& path) {
+  try {
+    NativePlugin::LoadUnregistered(path);
+    return {};
+  } catch (const VersionException& e) {
+    return {kUnsupportedVersion, e.what()};
+  } catch (const SymbolException& e) {
+    return {kMissingSymbol, e.what()};
+  } catch (const std::exception& e) {
+    return {LibraryProbe::kFailed, e.what()};
+  }
 }
 
 }  // namespace
@@ -39,12 +151,47 @@ std::string NativePluginName(const std::string& path) {
   return name;
 }
 
-void Plugin::LoadNativePlugin(const std::string& path) { new NativePlugin(path); }
+bool IsNativePluginPath(const std::string& path) { return path.ends_with(".so"); }
 
-NativePlugin::NativePlugin(const std::string& path)
+void Plugin::ProbeNativePlugins(const std::vector<std::string>& paths) {
+  delete CurrentProbe();
+  CurrentProbe() = nullptr;
+  std::vector<std::string> native;
+  std::copy_if(paths.begin(), paths.end(), std::back_inserter(native), IsNativePluginPath);
+  if (!native.empty()) CurrentProbe() = new LibraryProbe(std::move(native), ProbeLoad);
+}
+
+void Plugin::LoadNativePlugin(const std::string& path) {
+  // A path that gives no name fails here, before any loading, as it always has.
+  NativePluginName(path);
+  LibraryProbe* probe = CurrentProbe();
+  LibraryProbe::Verdict verdict = probe != nullptr && probe->Expects(path)
+                                      ? probe->Judge(path)
+                                      : LibraryProbe({path}, ProbeLoad).Judge(path);
+  switch (verdict.refusal) {
+    case 0:
+      new NativePlugin(path);
+      return;
+    case kUnsupportedVersion:  // "Unsupported API version: N"
+      throw VersionException(std::stoi(verdict.text.substr(verdict.text.rfind(' ') + 1)));
+    case kMissingSymbol:  // "missing 'SYMBOL'"
+      throw SymbolException(verdict.text.substr(9, verdict.text.size() - 10).c_str());
+    default:
+      throw Exception("%s", verdict.text.c_str());
+  }
+}
+
+void NativePlugin::LoadUnregistered(const std::string& path) {
+  NativePlugin* plugin = new NativePlugin(path, false);
+  // Destructors run when the process exits: they are tried here too.
+  dlclose(plugin->library);
+  plugin->library = nullptr;
+}
+
+NativePlugin::NativePlugin(const std::string& path, bool registering)
     : Plugin(NativePluginName(path), {kNativeKind}, {}) {
   CheckLibraryFile(path);
-  library = dlopen(path.c_str(), RTLD_LAZY | RTLD_GLOBAL);
+  library = OpenLibrary(path);
   if (library == nullptr) {
     const char* reason = dlerror();
     throw Exception("Invalid plugin: %s", reason != nullptr ? reason : path.c_str());
@@ -57,29 +204,43 @@ NativePlugin::NativePlugin(const std::string& path)
     library = nullptr;
     throw;
   }
-  Register();
+  if (registering) Register();
 }
 
 // Reads only the fields that the record's version defines: an older
 // library may end its record (and its operations table) before the rest.
+// Everything is copied out through CopyOut: the record is the library's
+// word only on what it holds, not on where it points.
 void NativePlugin::ReadMetadata() {
-  const auto* meta = static_cast<const NativePluginMetadata*>(Symbol(library, "metadata"));
-  const auto* ops = static_cast<const NativePluginOperations*>(Symbol(library, "operations"));
-  apiVersion = meta->version;
+  const void* metaAddress = Symbol(library, "metadata");
+  const void* opsAddress = Symbol(library, "operations");
+  NativePluginMetadata meta{};
+  if (CopyOut(&meta.version, reinterpret_cast<uintptr_t>(metaAddress), sizeof meta.version) !=
+      sizeof meta.version) {
+    Unreadable("metadata");
+  }
+  apiVersion = meta.version;
   if (apiVersion < DAWNSTEP_NATIVE_API_VERSION_MIN ||
       apiVersion > DAWNSTEP_NATIVE_API_VERSION_MAX) {
     throw VersionException(apiVersion);
   }
-  hostProfileAware = apiVersion != 1 && ops->apply_host_profile != nullptr;
-  AddStrings(meta->provides, provides);
-  AddStrings(meta->requires_, requires_);
-  if (apiVersion >= 3) {
-    if (meta->plugin_version != nullptr) pluginVersion = meta->plugin_version;
-    AddStrings(meta->required_flags, requiredFlags);
-    AddStrings(meta->disabling_flags, disablingFlags);
-    runOnce = meta->run_once != 0;
+  CopyRecord(&meta, metaAddress, MetadataSize(apiVersion), "metadata");
+  if (apiVersion != 1) {
+    NativePluginOperations ops{};
+    CopyRecord(&ops, opsAddress, sizeof ops, "operations");
+    hostProfileAware = ops.apply_host_profile != nullptr;
   }
-  if (apiVersion == 5) preemptiveProvider = meta->preemptive_provider != 0;
+  AddStrings(meta.provides, provides, "provides");
+  AddStrings(meta.requires_, requires_, "requires");
+  if (apiVersion >= 3) {
+    if (meta.plugin_version != nullptr) {
+      pluginVersion = CopyText(meta.plugin_version, "plugin_version");
+    }
+    AddStrings(meta.required_flags, requiredFlags, "required_flags");
+    AddStrings(meta.disabling_flags, disablingFlags, "disabling_flags");
+    runOnce = meta.run_once != 0;
+  }
+  if (apiVersion == 5) preemptiveProvider = meta.preemptive_provider != 0;
 }
 
 bool NativePlugin::Activate(ActivateFlags flags) {
@@ -108,7 +269,11 @@ bool NativePlugin::Activate(ActivateFlags flags) {
     // at load time, but the table is the library's to change.
     if (entry != nullptr) {
       KernelLog() << "Applying " << method << " on plugin " << name << std::endl;
+      pid_t self = getpid();
       status = entry();
+      // A process that plugin code forked and let return is not this
+      // worker: answering as it would garble the run.
+      if (getpid() != self) _exit(status == 0 ? 0 : 1);
     }
     if (status != 0) {
       Log_Level(2, "Plugin %s failed Invoking method %s (rc=%d)\n", name.c_str(), method,

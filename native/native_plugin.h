@@ -18,11 +18,17 @@ class SymbolException : public Exception {
 // the life of the process, so every forked worker has it too.
 class NativePlugin final : public Plugin {
  public:
-  explicit NativePlugin(const std::string& path);
+  explicit NativePlugin(const std::string& path) : NativePlugin(path, true) {}
 
   bool Activate(ActivateFlags flags) override;
 
+  // Loads and reads the library as the constructor does, without entering
+  // the plugin in the registry, then closes it: the probe's trial.
+  static void LoadUnregistered(const std::string& path);
+
  private:
+  NativePlugin(const std::string& path, bool registering);
+
   void ReadMetadata();
 
   void* library = nullptr;

@@ -1,4 +1,6 @@
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <iostream>
@@ -15,11 +17,20 @@ namespace {
 const char* const kPluginDirs[] = {"/usr/libexec/dawnstep/plugins",
                                    "/usr/libexec/dawnstep/plugins2"};
 
+// Some file systems leave the type out of their listings; links are not
+// followed either way.
+bool IsRegularFile(DIR* listing, const dirent& entry) {
+  if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_REG;
+  struct stat status {};
+  return fstatat(dirfd(listing), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(status.st_mode);
+}
+
 void ListDirectory(const std::string& dir, std::vector<std::string>& paths) {
   DIR* listing = opendir(dir.c_str());
   if (listing == nullptr) return;
   while (const dirent* entry = readdir(listing)) {
-    if (entry->d_type == DT_REG && entry->d_name[0] != '.') {
+    if (entry->d_name[0] != '.' && IsRegularFile(listing, *entry)) {
       paths.push_back(dir + "/" + entry->d_name);
     }
   }
@@ -69,6 +80,7 @@ void Plugin::LoadPlugins(const std::unordered_set<std::string>& plugins, uint32_
     std::minstd_rand engine(seed);
     std::shuffle(paths.begin(), paths.end(), engine);
   }
+  ProbeNativePlugins(paths);
   for (const std::string& path : paths) {
     try {
       LoadPlugin(path);
@@ -78,6 +90,7 @@ void Plugin::LoadPlugins(const std::unordered_set<std::string>& plugins, uint32_
                   << std::endl;
     }
   }
+  ProbeNativePlugins({});
 }
 
 std::vector<std::string> Plugin::InstalledPluginFiles() {

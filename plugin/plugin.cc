@@ -26,10 +26,7 @@ Plugin::Registry& Plugin::registry() {
 }
 
 void Plugin::OpenRunOnceRecord() {
-  std::ofstream& record = registry().runOnceFile;
-  if (record.is_open()) record.close();
-  record.clear();
-  record.open(RootPath("/.runonce"), std::ios::out | std::ios::trunc);
+  registry().runOnceFile.Open(RootPath("/.runonce"));
 }
 
 void Plugin::ResetRegistry() {
@@ -38,7 +35,7 @@ void Plugin::ResetRegistry() {
   static auto* retired = new std::vector<Registry*>;
   Registry*& instance = RegistryInstance();
   if (instance != nullptr) {
-    instance->runOnceFile.close();
+    instance->runOnceFile.Close();
     retired->push_back(instance);
   }
   instance = new Registry;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <list>
 #include <set>
 #include <string>
@@ -9,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/private_file.h"
 #include "plugin/exception.h"
 
 namespace dawnstep {
@@ -39,7 +39,7 @@ class Plugin {
   // The process-wide registry.
   struct Registry {
     Registry();
-    std::ofstream runOnceFile;
+    PrivateFile runOnceFile;
     std::unordered_set<std::string> disabledNames;
     // Every plugin ever registered: the registry owns them for the life of
     // the process, also after they leave the pending list.
@@ -74,6 +74,9 @@ class Plugin {
   static void LoadPlugin(const std::string& path);
   static void LoadJsonPlugin(const std::string& path);
   static void LoadNativePlugin(const std::string& path);
+  // Has the native libraries among `paths` tried in a probe process ahead
+  // of LoadNativePlugin, in this order; an empty list ends the probe.
+  static void ProbeNativePlugins(const std::vector<std::string>& paths);
   static void LoadBuiltins();
   static void DisablePlugins(const std::vector<std::string>& names);
   static uint32_t Interactive(const std::vector<std::string>& tags);

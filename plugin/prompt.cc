@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string_view>
@@ -72,10 +73,25 @@ void SetCanonicalEcho(bool on) {
   tcsetattr(STDIN_FILENO, TCSANOW, &attrs);
 }
 
+// A file name must not send control sequences to the operator's terminal.
+std::string Visible(const std::string& name) {
+  std::string shown;
+  for (unsigned char c : name) {
+    if (c >= 0x20 && c != 0x7f) {
+      shown += static_cast<char>(c);
+      continue;
+    }
+    char escaped[8];
+    snprintf(escaped, sizeof escaped, "\\x%02x", c);
+    shown += escaped;
+  }
+  return shown;
+}
+
 // `chosen` is 0 while no answer has been given; afterwards only the chosen
 // choice keeps its colour.
 void WritePromptLine(const std::string& name, char chosen) {
-  std::cout << Color::Cyan << name << Color::Reset << ": ";
+  std::cout << Color::Cyan << Visible(name) << Color::Reset << ": ";
   const char* separator = "";
   for (const Choice& choice : kChoices) {
     bool lit = chosen == '\0' || chosen == choice.key;

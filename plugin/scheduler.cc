@@ -52,16 +52,18 @@ bool IsKindTag(const std::string& tag) { return Plugin::registry().kindTags.coun
 
 bool HasWork(const Plugin* plugin) { return !plugin->disabled && !plugin->nothingToStart; }
 
+// Whether an attempt asks the operator first.
+bool Prompting(Plugin::ActivateFlags flags, bool interactiveTagsPending) {
+  return (flags & Plugin::InteractiveMode) != 0 && !interactiveTagsPending;
+}
+
 // One attempt at a plugin that may start now: the prompt, the worker side,
-// and the flag bookkeeping around them. The operator is asked only when the
-// plugin can start right away: asked while every worker is busy, the answer
-// would be lost with the refusal, and the question asked again later.
+// and the flag bookkeeping around them. A plugin refused after its prompt
+// is asked about again on its next attempt.
 bool StartReady(Plugin* plugin, Plugin::ActivateFlags& flags, bool interactiveTagsPending) {
   bool started;
-  if ((flags & Plugin::InteractiveMode) == 0 || interactiveTagsPending) {
+  if (!Prompting(flags, interactiveTagsPending)) {
     started = CurrentWorkerSide().ActivatePlugin(plugin, flags);
-  } else if (HasWork(plugin) && !CurrentWorkerSide().CanTakeWork()) {
-    return false;
   } else {
     flags &= ~Plugin::InteractiveMode;
     flags |= Prompt(plugin->name);
@@ -312,10 +314,13 @@ void ActivationRun::Remove(Plugin* plugin) {
   Leave(found->second);
 }
 
-// Every ready plugin in registration order. Once the worker side has refused
-// one, it refuses every plugin with work until results are collected, and
-// the prompt is not shown for them either, so the rest of the scan offers
-// only plugins that are completed at once.
+// Every ready plugin in registration order gets its attempt. An attempt
+// at a plugin with work while every worker is busy and no more may be
+// started changes nothing and shows nothing unless it prompts; once the
+// worker side has refused in that state, the rest of the scan offers only
+// plugins that are completed at once, which cannot change that state. A
+// refusal with room left (a worker could not be started) keeps the attempts
+// coming: each tries again and reports its own failure.
 void ActivationRun::Scan() {
   bool saturated = false;
   uint32_t next = 0;
@@ -328,7 +333,8 @@ void ActivationRun::Scan() {
     Entry& entry = entries[position];
     NoteHostProfile(flags);
     if (!StartReady(entry.plugin, flags, pendingInteractiveTags > 0)) {
-      saturated = true;
+      saturated = !CurrentWorkerSide().CanTakeWork() &&
+                  !Prompting(flags, pendingInteractiveTags > 0);
       continue;
     }
     ++inFlight;

@@ -29,7 +29,7 @@ CRASHES = [
     ("exit7", FAILED, "exited with code 7"),
     ("signal_kill", FAILED, "exited with signal 9"),
     ("signal_winch", OK, None),
-    ("close_fds", FAILED, "exited with signal 9"),
+    ("close_fds", FAILED, "exited with code 1"),
     ("scribble", FAILED, "invalid worker response"),
     ("throws", FAILED, None),
 ]

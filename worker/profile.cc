@@ -58,8 +58,8 @@ std::string ProfileTimestamp(const timeval& time) {
 }
 
 Profile::Profile()
-    : log(RootPath("/var/log/sysboot.log"), std::ios::out | std::ios::trunc),
-      creatorPid(getpid()) {
+    : creatorPid(getpid()) {
+  log.Open(RootPath("/var/log/sysboot.log"));
   int64_t uptimeMicros = static_cast<int64_t>(CurrentClock().UptimeSeconds()) * 1000000;
   startTime = CurrentClock().Now();
   WriteLine("HVKernel Initialization Time: " + std::to_string(uptimeMicros));

@@ -3,8 +3,9 @@
 #include <sys/time.h>
 #include <sys/types.h>
 
-#include <fstream>
 #include <string>
+
+#include "platform/private_file.h"
 
 namespace dawnstep {
 
@@ -39,7 +40,7 @@ class Profile {
   void WriteLine(const std::string& line);
 
   timeval startTime;
-  std::ofstream log;
+  PrivateFile log;
   pid_t creatorPid;
 };
 

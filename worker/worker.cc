@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +116,19 @@ bool ActivateCaught(Plugin* plugin, Plugin::ActivateFlags flags) {
   return false;
 }
 
+// Which open file a descriptor refers to.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity IdentityOf(int fd) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return {};
+  return {status.st_dev, status.st_ino};
+}
+
 }  // namespace
 
 uint32_t Worker::workerLimit = 4294967295u;
@@ -149,12 +164,16 @@ Worker::Worker(bool dryRun) {
   close(response[1]);
   requestFd = request[1];
   responseFd = response[0];
+  // Its end is watched apart from its answer pipe: plugin code may close
+  // the pipe and go on, or leave it open in a process that outlives it.
+  processFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   workers.emplace_back(this);
 }
 
 Worker::~Worker() {
   close(requestFd);
   close(responseFd);
+  if (processFd >= 0) close(processFd);
 }
 
 void Worker::Serve(bool dryRun) {
@@ -164,6 +183,8 @@ void Worker::Serve(bool dryRun) {
   workers.clear();
   pendingResults.clear();
   if (!dryRun) RedirectOutput();
+  const FileIdentity requests = IdentityOf(requestFd);
+  const FileIdentity answers = IdentityOf(responseFd);
   for (;;) {
     WorkerRequest request;
     ssize_t got = ReadRecord(requestFd, &request, sizeof request);
@@ -173,6 +194,9 @@ void Worker::Serve(bool dryRun) {
     bool succeeded = ActivateCaught(request.plugin, request.flags);
     FlushAllOutput();
     if (!dryRun) Profile::RecordPlugin(request.plugin->name, start);
+    // Plugin code that put other files in place of the pipes has cut this
+    // worker off: an answer would go astray and no request could come.
+    if (IdentityOf(requestFd) != requests || IdentityOf(responseFd) != answers) std::exit(1);
     WorkerResponse response{request.plugin, succeeded ? 0 : 1, 0};
     if (WriteRecord(responseFd, &response, sizeof response) != sizeof response) std::exit(1);
   }
@@ -195,7 +219,12 @@ bool Worker::Assign(Plugin* next, Plugin::ActivateFlags flags) {
 Worker::Outcome Worker::Result() {
   WorkerResponse response;
   ssize_t got = ReadRecord(responseFd, &response, sizeof response);
-  if (got <= 0) return Gone();
+  if (got <= 0 && processFd < 0) return Gone();
+  if (got <= 0) {
+    // The process may still be at work: its end, not this, is the outcome.
+    answerClosed = true;
+    return {nullptr, 0};
+  }
   if (got != sizeof response || plugin == nullptr || response.plugin != plugin) return Rejected();
   plugin = nullptr;
   return {response.plugin, response.result};
@@ -215,11 +244,11 @@ void Worker::Reap(int* status) {
 }
 
 Worker::Outcome Worker::Gone() {
-  // Its answer pipe is closed, so no answer can come. Plugin code that
-  // closed or replaced the descriptor may have left the process running,
-  // and waiting for it would hold up the run for good. A process that is
-  // already exiting ignores the signal and keeps its own status.
-  if (pid > 0) kill(pid, SIGKILL);
+  // Without a process descriptor (old kernels) a closed answer pipe is all
+  // there is to go by, and waiting for a process that may run on would hold
+  // up the run for good. A process that is already exiting ignores the
+  // signal and keeps its own status.
+  if (processFd < 0 && pid > 0) kill(pid, SIGKILL);
   int status = 0;
   Reap(&status);
   int code;
@@ -304,28 +333,39 @@ std::vector<Worker::Outcome> Worker::PluginResults() {
   std::vector<Outcome> results;
   results.swap(pendingResults);
   if (workers.empty()) return results;
+  // Two entries per worker: its answer pipe (-1 once closed: poll skips it)
+  // and its process.
   std::vector<pollfd> polls;
-  for (const auto& worker : workers) polls.push_back({worker->responseFd, POLLIN, 0});
+  for (const auto& worker : workers) {
+    polls.push_back({worker->answerClosed ? -1 : worker->responseFd, POLLIN, 0});
+    polls.push_back({worker->processFd, POLLIN, 0});
+  }
   int timeout = results.empty() ? -1 : 0;
   int ready;
   do {
     ready = poll(polls.data(), polls.size(), timeout);
   } while (ready < 0 && errno == EINTR);
   if (ready < 0) return results;
+  const short kEvents = POLLIN | POLLHUP | POLLERR;
   for (size_t i = 0; i < workers.size();) {
-    if ((polls[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
-      ++i;
-      continue;
-    }
+    Worker& worker = *workers[i];
+    bool answered = (polls[2 * i].revents & kEvents) != 0;
+    bool ended = (polls[2 * i + 1].revents & kEvents) != 0;
     try {
-      results.push_back(workers[i]->Result());
+      // An answer written before the end still counts.
+      if (answered) {
+        Outcome outcome = worker.Result();
+        if (outcome.first != nullptr) results.push_back(outcome);
+      }
+      if (ended) worker.Gone();
       ++i;
     } catch (const WorkerException& e) {
       if (e.plugin != nullptr) results.emplace_back(e.plugin, e.status);
       std::swap(workers[i], workers.back());
-      std::swap(polls[i], polls.back());
       workers.pop_back();
-      polls.pop_back();
+      // The moved worker's entries take this one's place.
+      polls[2 * i] = polls[2 * workers.size()];
+      polls[2 * i + 1] = polls[2 * workers.size() + 1];
     }
   }
   return results;

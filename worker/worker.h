@@ -64,6 +64,8 @@ class Worker {
 
   int requestFd = -1;
   int responseFd = -1;
+  int processFd = -1;  // a pidfd; -1 where the kernel has none
+  bool answerClosed = false;
   pid_t pid = 0;
   Plugin* plugin = nullptr;
 

@@ -64,7 +64,9 @@ bool IsBooleanText(std::string text) {
 bool IsIntegerText(const std::string& text) {
   const char* begin = text.data();
   const char* end = begin + text.size();
-  if (begin != end && *begin == '+') ++begin;
+  // A sign may appear once: from_chars takes a "-" itself, so "+-5" must
+  // not reach it.
+  if (end - begin > 1 && *begin == '+' && begin[1] != '-') ++begin;
   int64_t value;
   auto [stop, error] = std::from_chars(begin, end, value);
   return begin != end && error == std::errc() && stop == end;

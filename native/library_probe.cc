@@ -1,0 +1,151 @@
+#include "native/library_probe.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "plugin/exception.h"
+
+namespace dawnstep {
+namespace {
+
+bool WriteAll(int fd, const void* data, size_t size) {
+  const char* at = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t put = write(fd, at, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    at += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// False at end-of-file or on a short record: the probe died on the way.
+bool ReadAll(int fd, void* data, size_t size) {
+  char* at = static_cast<char*>(data);
+  while (size > 0) {
+    ssize_t got = read(fd, at, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    at += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// A verdict on the wire: its refusal code, then the length of its text.
+struct VerdictHeader {
+  uint32_t refusal;
+  uint32_t length;
+};
+
+void SendVerdict(int fd, const LibraryProbe::Verdict& verdict) {
+  VerdictHeader header{verdict.refusal, static_cast<uint32_t>(verdict.text.size())};
+  if (!WriteAll(fd, &header, sizeof header) ||
+      !WriteAll(fd, verdict.text.data(), verdict.text.size())) {
+    _exit(1);
+  }
+}
+
+}  // namespace
+
+LibraryProbe::LibraryProbe(std::vector<std::string> paths, Load load)
+    : paths(std::move(paths)), load(std::move(load)) {}
+
+LibraryProbe::~LibraryProbe() { Stop(); }
+
+bool LibraryProbe::Expects(const std::string& path) const {
+  return std::find(paths.begin() + static_cast<ptrdiff_t>(next), paths.end(), path) !=
+         paths.end();
+}
+
+void LibraryProbe::Start() {
+  int pipe[2];
+  if (pipe2(pipe, O_CLOEXEC) != 0) throw Exception("Invalid plugin: probe: %s", strerror(errno));
+  std::cout.flush();
+  std::cerr.flush();
+  fflush(nullptr);
+  pid = fork();
+  if (pid < 0) {
+    int error = errno;
+    close(pipe[0]);
+    close(pipe[1]);
+    throw Exception("Invalid plugin: probe: %s", strerror(error));
+  }
+  if (pid == 0) {
+    close(pipe[0]);
+    Serve(pipe[1]);
+  }
+  close(pipe[1]);
+  answers = pipe[0];
+}
+
+void LibraryProbe::Serve(int answers) {
+  // Library code talks once, when the main process loads it.
+  int devNull = open("/dev/null", O_RDWR);
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) dup2(devNull, fd);
+  for (size_t i = next; i < paths.size(); ++i) SendVerdict(answers, load(paths[i]));
+  _exit(0);  // the main process's exit handlers are not the probe's to run
+}
+
+void LibraryProbe::Stop() {
+  if (pid <= 0) return;
+  close(answers);
+  answers = -1;
+  // Done with its list, or no longer asked: either way it has nothing left
+  // worth finishing.
+  kill(pid, SIGKILL);
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  pid = -1;
+}
+
+std::string LibraryProbe::Death() {
+  close(answers);
+  answers = -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid = -1;
+  if (WIFSIGNALED(status)) {
+    return "loading it ended the process with signal " + std::to_string(WTERMSIG(status));
+  }
+  return "loading it ended the process with exit status " + std::to_string(WEXITSTATUS(status));
+}
+
+LibraryProbe::Verdict LibraryProbe::Judge(const std::string& path) {
+  while (next < paths.size()) {
+    if (pid <= 0) {
+      try {
+        Start();
+      } catch (const Exception& e) {
+        return {kFailed, e.what()};
+      }
+    }
+    size_t current = next++;
+    VerdictHeader header{};
+    Verdict verdict;
+    if (!ReadAll(answers, &header, sizeof header)) {
+      verdict = {kFailed, "Invalid plugin: " + Death()};
+    } else {
+      verdict = {header.refusal, std::string(header.length, '\0')};
+      if (!ReadAll(answers, verdict.text.data(), verdict.text.size())) {
+        verdict = {kFailed, "Invalid plugin: " + Death()};
+      }
+    }
+    if (paths[current] != path) continue;
+    if (next == paths.size()) Stop();
+    return verdict;
+  }
+  return {kFailed, "Invalid plugin: " + path + ": not on the probe's list"};
+}
+
+}  // namespace dawnstep

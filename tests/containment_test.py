@@ -1,0 +1,120 @@
+"""Nothing a plugin file, plugin code or the start-up state can do ends,
+hangs or corrupts a boot."""
+import os
+import random
+import shutil
+import subprocess
+
+import unittest
+
+from harness import BINARY, PLUGIN_DIR, SANITIZED, TEST_PLUGINS, RootCase, main
+
+OK = "Activating Dawnstep plugin hostile_ok."
+
+
+class ContainmentTest(RootCase):
+    def install(self, *names):
+        os.makedirs(self.root.file(PLUGIN_DIR), exist_ok=True)
+        for name in names:
+            shutil.copy(f"{TEST_PLUGINS}/hostile_{name}.so", self.root.file(PLUGIN_DIR))
+
+    def test_libraries_that_would_end_the_loading_process_are_skipped(self):
+        for name in ["provides_bad", "requires_bad", "required_flags_bad", "disabling_flags_bad",
+                     "version_bad", "list_unended", "text_unended", "short_metadata",
+                     "ctor_segv", "ctor_abort", "ctor_exit", "ctor__exit", "ctor_throw",
+                     "dtor_segv"]:
+            with self.subTest(name):
+                self.setUp()
+                self.install("ok", name)
+                run = self.root.run()
+                self.assertEqual(run.status, 0, run)
+                self.assertIn(f"Skipping {self.root.file(PLUGIN_DIR)}/hostile_{name}.so: "
+                              "Invalid plugin: ", run.err)
+                self.assertIn(OK, self.root.node("log"))
+
+    def test_damaged_copies_are_loaded_or_skipped(self):
+        with open(f"{TEST_PLUGINS}/hostile_ok.so", "rb") as f:
+            valid = f.read()
+        rng = random.Random(12)
+        for boot in range(40):
+            shutil.rmtree(self.root.file(PLUGIN_DIR), ignore_errors=True)
+            for copy in range(8):
+                data = bytearray(valid)
+                for _ in range(rng.randint(1, 4)):
+                    data[rng.randrange(len(data))] = rng.randrange(256)
+                self.root.write(f"{PLUGIN_DIR}/d{copy}.so", bytes(data))
+            run = self.root.run("--provides", "native plugins", timeout=60)
+            self.assertEqual(run.status, 0, f"boot {boot}: {run}")
+            for copy in range(8):
+                loaded = f"d{copy}:" in run.out.split()
+                skipped = f"{PLUGIN_DIR}/d{copy}.so: " in run.err
+                self.assertNotEqual(loaded, skipped, f"boot {boot}, copy {copy}: {run}")
+
+    def test_forked_plugin_process_does_not_answer(self):
+        self.install("fork", "ok")
+        run = self.root.run("--max-workers", "1")
+        self.assertEqual(run.status, 0, run)
+        # Only the worker goes on to report the entry's return.
+        self.assertEqual((run.out + run.err).count("successfully for plugin hostile_fork"), 1, run)
+        self.assertIn("Dawnstep plugin hostile_ok activated.", self.root.node("log"))
+
+    def test_programs_that_take_over_a_worker(self):
+        rows = [  # shell run in place of the worker, what the run must show
+            ("sleep 0.2; touch $DAWNSTEP_ROOT/done; exit 5", "hostile_exec: exited with code 5"),
+            ("ls -l /proc/$$/fd/ > $DAWNSTEP_ROOT/fds", None),
+        ]
+        for shell, line in rows:
+            with self.subTest(shell):
+                self.setUp()
+                self.install("exec")
+                run = self.root.run(env={"HOSTILE_SHELL": shell})
+                self.assertEqual(run.status, 0, run)
+                if line:
+                    self.assertIn(line, run.out)
+                    self.assertTrue(os.path.exists(self.root.file("/done")))
+                else:
+                    fds = self.root.read("/fds")
+                    self.assertNotIn("runonce", fds)
+                    self.assertNotIn("sysboot", fds)
+
+    def test_closed_standard_descriptors_are_not_reused(self):
+        subprocess.run([BINARY, "--help"], env=dict(os.environ, DAWNSTEP_ROOT=self.root.path),
+                       stdout=subprocess.DEVNULL, preexec_fn=lambda: os.close(2))
+        self.assertEqual(self.root.read("/.runonce"), "")
+
+    def test_plugin_files_that_are_not_regular_are_skipped(self):
+        for name in ["fifo.json", "fifo.so"]:
+            with self.subTest(name):
+                self.setUp()
+                os.mkfifo(self.root.file("/" + name))
+                run = self.root.run("--plugin", self.root.file("/" + name), timeout=20)
+                self.assertEqual(run.status, 0, run)
+                self.assertIn(f"{name}: Invalid plugin: ", run.err)
+
+    def test_integer_parameter_takes_one_sign(self):
+        self.root.write("/usr/lib/corvane/orvocli/t.json", '{"namespace": "t", "commands": [{'
+                        '"name": "c", "handler": "/bin/true", "parameters": '
+                        '[{"name": "count", "type": "integer"}]}]}')
+        self.root.write(f"{PLUGIN_DIR}/p.json", '{"metadata": {"provides": [], "requires": [], '
+                        '"version": 1}, "operations": {"start": ["t c --count=+-5"]}}')
+        run = self.root.run()
+        self.assertIn("Invalid value '+-5' for parameter 'count': expected integer", run.out + run.err)
+
+    @unittest.skipIf(SANITIZED, "the sanitizers' runtime needs descriptors of its own")
+    def test_each_ready_plugin_tries_for_a_worker(self):
+        paths = [self.root.write(f"/{name}.json", '{"metadata": {"provides": [], "requires": [], '
+                                 '"version": 1}, "operations": {"start": ["t c"]}}') for name in "abc"]
+        # Too few descriptors for a worker's pipes.
+        run = self.root.run("-c", 'ulimit -n 6; exec "$0" "$@"', BINARY, "--plugin", ",".join(paths),
+                            program="/bin/sh")
+        self.assertEqual(run.err.count("Worker (0) "), 3, run)
+
+    def test_prompt_shows_control_characters_escaped(self):
+        self.root.write(f"{PLUGIN_DIR}/a\x1bb.json", '{"metadata": {"provides": [], '
+                        '"requires": [], "version": 1}, "operations": {"start": ["t c"]}}')
+        run = self.root.run("--interactive", stdin="s")
+        self.assertIn("a\\x1bb", run.out)
+
+
+if __name__ == "__main__":
+    main()
