@@ -1,0 +1,33 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "analyze/boot.h"
+#include "analyze/critical_chain.h"
+#include "analyze/simulate.h"
+
+namespace dawnstep::analyze {
+
+// The worker limit the recorded boot evidently ran under: one when no two
+// activations with work ever overlapped, else none (no limit).
+std::optional<uint32_t> RecordedWorkerLimit(const Boot& boot);
+
+struct SimulationReport {
+  Micros predicted = 0;
+  std::optional<Micros> recorded;  // the profile's Start to End
+  std::optional<uint32_t> maxWorkers;
+  bool stuck = false;
+  BootProfile timeline;  // owns what `chain` points into
+  std::vector<ChainLink> chain;
+};
+
+SimulationReport MakeSimulationReport(const Boot& boot, const Replay& replay,
+                                      Simulation simulation);
+
+void WriteSimulation(const SimulationReport& report, std::ostream& out);
+
+// {predicted_us, recorded_us, max_workers, critical_chain}.
+nlohmann::json SimulationJson(const SimulationReport& report);
+
+}  // namespace dawnstep::analyze
