@@ -237,8 +237,10 @@ Replay ReplayOf(const Boot& boot, const Arguments& args) {
 int SimulateCommand(const Arguments& args) {
   Boot boot = LoadBoot(args, "durations taken as 0");
   Replay replay = ReplayOf(boot, args);
+  Overheads overheads = RecordedOverheads(boot);
+  replay.startDelay = overheads.startDelay;
   Simulation simulation = Simulate(replay);
-  SimulationReport report = MakeSimulationReport(boot, replay, simulation);
+  SimulationReport report = MakeSimulationReport(boot, replay, overheads, std::move(simulation));
   if (args.Has("json")) {
     WriteJson(SimulationJson(report), std::cout);
   } else {

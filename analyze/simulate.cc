@@ -22,8 +22,9 @@ class SimulatedWorkers final : public WorkerSide {
     }
     if (!CanTakeWork()) return false;
     auto duration = replay.durations.find(plugin->name);
-    Micros end = now + (duration != replay.durations.end() ? duration->second : 0);
-    running.push_back({plugin, now, end});
+    Micros start = now + replay.startDelay;
+    Micros end = start + (duration != replay.durations.end() ? duration->second : 0);
+    running.push_back({plugin, start, end});
     plugin->assigned = true;
     return true;
   }

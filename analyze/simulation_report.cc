@@ -19,10 +19,34 @@ std::optional<uint32_t> RecordedWorkerLimit(const Boot& boot) {
   return std::nullopt;
 }
 
+Overheads RecordedOverheads(const Boot& boot) {
+  Overheads overheads;
+  const BootProfile& profile = boot.profile;
+  if (profile.activations.empty() || !profile.start || !profile.end) return overheads;
+  Micros first = profile.activations.front().start, last = profile.activations.front().end;
+  std::vector<Micros> gaps;
+  for (const PluginRun& run : boot.plugins) {
+    if (run.record == nullptr) continue;
+    first = std::min(first, run.record->start);
+    last = std::max(last, run.record->end);
+    if (!run.installed || !boot.graph.plugins()[*run.installed].hasWork) continue;
+    std::vector<ChainLink> chain = CriticalChain(profile, boot.graph, run.name);
+    if (chain.size() > 1) gaps.push_back(run.record->start - chain[1].activation->end);
+  }
+  if (!gaps.empty()) {
+    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+    overheads.startDelay = std::max<Micros>(0, gaps[gaps.size() / 2]);
+  }
+  // The simulated first start is delayed like any other already.
+  overheads.lead = std::max<Micros>(0, first - *profile.start - overheads.startDelay);
+  overheads.tail = std::max<Micros>(0, *profile.end - last);
+  return overheads;
+}
+
 SimulationReport MakeSimulationReport(const Boot& boot, const Replay& replay,
-                                      Simulation simulation) {
+                                      const Overheads& overheads, Simulation simulation) {
   SimulationReport report;
-  report.predicted = simulation.predicted;
+  report.predicted = overheads.lead + simulation.predicted + overheads.tail;
   if (boot.profile.start && boot.profile.end) {
     report.recorded = *boot.profile.end - *boot.profile.start;
   }

@@ -13,6 +13,16 @@ namespace dawnstep::analyze {
 // activations with work ever overlapped, else none (no limit).
 std::optional<uint32_t> RecordedWorkerLimit(const Boot& boot);
 
+// What a real run spends besides activations, as the recorded boot shows
+// it: from Start to the first activation, from a plugin's last requirement
+// ending to its own start (the median), from the last activation to End.
+struct Overheads {
+  Micros lead = 0;
+  Micros startDelay = 0;
+  Micros tail = 0;
+};
+Overheads RecordedOverheads(const Boot& boot);
+
 struct SimulationReport {
   Micros predicted = 0;
   std::optional<Micros> recorded;  // the profile's Start to End
@@ -22,8 +32,9 @@ struct SimulationReport {
   std::vector<ChainLink> chain;
 };
 
+// The prediction is the simulated run plus the lead and tail overheads.
 SimulationReport MakeSimulationReport(const Boot& boot, const Replay& replay,
-                                      Simulation simulation);
+                                      const Overheads& overheads, Simulation simulation);
 
 void WriteSimulation(const SimulationReport& report, std::ostream& out);
 
