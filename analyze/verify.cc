@@ -8,6 +8,7 @@
 #include <deque>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include "json/json_plugin.h"
@@ -45,6 +46,16 @@ void UnprovidedTags(const PluginGraph& graph, Findings& findings) {
       }
     }
   }
+}
+
+// The loader names members as its code does (meta["provides"]); say it
+// the way the file spells them.
+std::string MemberAsSpelled(const std::string& message) {
+  static const std::regex member(R"re((plugin|meta)\["([^"]*)"\])re");
+  std::smatch found;
+  if (!std::regex_search(message, found, member)) return "";
+  return found[1] == "meta" ? "member \"" + found[2].str() + "\" of \"metadata\""
+                            : "member \"" + found[2].str() + "\"";
 }
 
 // Where nlohmann's parser stopped, as "line L, column C" of the file.
@@ -242,7 +253,9 @@ void LoadPluginFiles(const std::vector<std::string>& paths, Findings& findings) 
       } catch (const std::exception& e) {
         reason = e.what();
         std::string place = path.ends_with(".json") ? SyntaxErrorPlace(path) : "";
+        std::string member = MemberAsSpelled(reason);
         if (!place.empty()) reason += " (JSON syntax error at " + place + ")";
+        if (place.empty() && !member.empty()) reason += " (" + member + ")";
       }
     }
     if (!reason.empty()) findings.errors.push_back({path, reason, true});
