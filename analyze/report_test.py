@@ -3,8 +3,9 @@ simulate) and its command line, on roots whose plugins, profile and node
 records are written here."""
 import json
 import os
+import subprocess
 
-from harness import ANALYZE, PLUGIN_DIR, RootCase, main
+from harness import ANALYZE, PLUGIN_DIR, SOURCE_DIR, RootCase, main
 
 T0 = "2026-12-06 06:00:00."
 
@@ -193,6 +194,30 @@ class Reports(RootCase):
                     self.assertIn(label, dot)
                 for label in hidden:
                     self.assertNotIn(label, dot)
+
+    def test_completion(self):
+        for name in ("net", "ntp"):
+            self.root.write(f"{PLUGIN_DIR}/{name}.json", idle([name]))
+        self.root.write("/files/sub/a.json", "")
+        files = self.root.file("/files/s")
+        rows = [(["dawnstep", "--plugin", files], [files + "ub"]),
+                (["dawnstep", "--disable", "net,"], ["net,end-autoconf", "net,ntp"]),
+                (["dawnstep-analyze", "why", "n"], ["net", "ntp"]),
+                (["dawnstep-analyze", "simulate", "--"],
+                 ["--duration", "--help", "--json", "--log", "--max-workers"]),
+                (["dawnstep-analyze", "simulate", "--duration", "nt"], ["ntp="]),
+                (["dawnstep-analyze", "trace", "-o", files], [files + "ub"]),
+                (["dawnstep-analyze", "dot", "--around", "ne"], ["net"])]
+        script = ('source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); f=_dawnstep; '
+                  '[[ $1 == dawnstep-analyze ]] && f=_dawnstep_analyze; "$f" "$1"; '
+                  'printf "%s\\n" "${COMPREPLY[@]}"')
+        for words, expected in rows:
+            with self.subTest(words):
+                done = subprocess.run(["bash", "-c", script, "-", SOURCE_DIR + "/completion/dawnstep",
+                                       *words], capture_output=True, text=True,
+                                      env=dict(os.environ, DAWNSTEP_ROOT=self.root.path,
+                                               PATH="/usr/bin:/bin"))
+                self.assertEqual(expected, sorted(done.stdout.split()), done.stderr)
 
 
 if __name__ == "__main__":
