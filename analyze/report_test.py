@@ -103,8 +103,8 @@ class Reports(RootCase):
                    "Dawnstep plugin g activated."],
                   ["Dawnstep plugin c activation failed.", "Dawnstep has unmet dependencies!"])
         self.root.write("/var/log/dawnstep-orvocli-stdout.log",
-                        "2026-12-06T06:00:00.100Z Er(2) dawnstep[7]: Method invocation failed: x\n"
-                        "2026-12-06T06:00:00.100Z Er(2) dawnstep[7]: c: disk on fire\n"
+                        "2026-12-06T06:00:00.100Z Cr(2) dawnstep[7]: Method invocation failed: x\n"
+                        "2026-12-06T06:00:00.100Z Cr(2) dawnstep[7]: c: disk on fire\n"
                         "2026-12-06T06:00:00.100Z Er(2) dawnstep[7]: cc: not this one\n")
         rows = [("c", "failed", ["alert: Dawnstep plugin c activation failed.",
                                  "Method invocation failed: x", "c: disk on fire"]),

@@ -1,5 +1,6 @@
 #include "analyze/why.h"
 
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -150,6 +151,8 @@ std::vector<std::string> WhyReasons(const Boot& boot, const PluginRun& run,
 
 std::vector<std::string> FailureLines(const std::string& logText, const std::string& plugin,
                                       const std::string& since) {
+  // Emergency to error: the levels failures are logged at.
+  static const std::regex kFailureLevel(" (Em|Al|Cr|Er)\\([0-9]+\\) ");
   // Process log lines are stamped to the millisecond, node records finer.
   std::string from = since.substr(0, std::min<size_t>(since.size(), 23));
   std::vector<std::string> found;
@@ -157,7 +160,7 @@ std::vector<std::string> FailureLines(const std::string& logText, const std::str
   std::istringstream in(logText);
   const std::string mentions[] = {"]: " + plugin + ": ", "Plugin " + plugin + " "};
   for (std::string line; std::getline(in, line);) {
-    bool error = line.find(" Er(") != std::string::npos && line.substr(0, from.size()) >= from;
+    bool error = std::regex_search(line, kFailureLevel) && line.substr(0, from.size()) >= from;
     bool named = false;
     for (const std::string& mention : mentions) named = named || line.find(mention) != std::string::npos;
     if (error && named) {
