@@ -4,6 +4,7 @@ records are written here."""
 import json
 import os
 import subprocess
+from operator import itemgetter
 
 from harness import ANALYZE, PLUGIN_DIR, SOURCE_DIR, RootCase, main
 
@@ -35,7 +36,7 @@ class Reports(RootCase):
         lines += ["=== Dawnstep configuration info ===", f" Start: {T0}000000", f" End: {T0}{end:06d}"]
         self.root.write("/var/log/sysboot.log", "\n".join(lines) + "\n")
         # An earlier boot's records, before this boot's progress line, count for nothing.
-        old = records("Dawnstep plugin a activation failed.", since="05:00:00.000000")
+        old = records("Dawnstep plugin f activation failed.", since="05:00:00.000000")
         self.root.write("/run/hkn/system.log", old + records(*log))
         self.root.write("/run/hkn/system.sysAlert", old + records(*alerts))
         if progress:
@@ -139,6 +140,10 @@ class Reports(RootCase):
                 self.assertEqual({"predicted_us": predicted, "recorded_us": 130000,
                                   "max_workers": workers, "critical_chain": chain},
                                  self.analyze("simulate", "--json", *options))
+        # A boot that never ran two plugins at once is replayed with one worker.
+        self.boot({}, [("a", 0, 100000), ("b", 100000, 150000), ("c", 150000, 180000)], [])
+        self.assertEqual((180000, 1), itemgetter("predicted_us", "max_workers")(
+            self.analyze("simulate", "--json")))
 
     def test_command_line(self):
         self.boot({"a": plugin(["ta"])}, [("a", 0, 10)], [])
