@@ -22,7 +22,9 @@ class SimulatedWorkers final : public WorkerSide {
     }
     if (!CanTakeWork()) return false;
     auto duration = replay.durations.find(plugin->name);
-    Micros start = now + replay.startDelay;
+    // One hand-over at a time, as the scheduler's single process does.
+    Micros start = std::max(now, handedOver) + replay.startDelay;
+    handedOver = start;
     Micros end = start + (duration != replay.durations.end() ? duration->second : 0);
     running.push_back({plugin, start, end});
     plugin->assigned = true;
@@ -61,6 +63,7 @@ class SimulatedWorkers final : public WorkerSide {
   const Replay& replay;
   Simulation& out;
   Micros now = 0;
+  Micros handedOver = 0;  // when the last plugin was handed to a worker
   std::vector<Run> running;
   std::vector<Outcome> completed;
 };

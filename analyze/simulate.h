@@ -23,7 +23,7 @@ struct Replay {
   std::set<std::string> failing;            // plugins whose activation fails
   std::set<std::string> disabled;           // plugins the boot skipped (--disable)
   std::optional<uint32_t> maxWorkers;       // none: no limit
-  Micros startDelay = 0;  // from a worker being handed a plugin to its activation
+  Micros startDelay = 0;  // what handing one plugin to a worker costs; one at a time
 };
 
 // Runs the registered plugins through the scheduler with a simulated

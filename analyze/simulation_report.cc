@@ -23,19 +23,35 @@ Overheads RecordedOverheads(const Boot& boot) {
   Overheads overheads;
   const BootProfile& profile = boot.profile;
   if (profile.activations.empty() || !profile.start || !profile.end) return overheads;
-  Micros first = profile.activations.front().start, last = profile.activations.front().end;
+  std::vector<Micros> events;  // every start but the first, and every end
+  for (const Activation& record : profile.activations) {
+    events.push_back(record.start);
+    events.push_back(record.end);
+  }
+  std::sort(events.begin(), events.end());
+  // The scheduler hands plugins over one at a time, after taking a result
+  // or handing over the one before: the time since the latest such event
+  // before a start is what one hand-over costs.
   std::vector<Micros> gaps;
   for (const PluginRun& run : boot.plugins) {
-    if (run.record == nullptr) continue;
-    first = std::min(first, run.record->start);
-    last = std::max(last, run.record->end);
-    if (!run.installed || !boot.graph.plugins()[*run.installed].hasWork) continue;
-    std::vector<ChainLink> chain = CriticalChain(profile, boot.graph, run.name);
-    if (chain.size() > 1) gaps.push_back(run.record->start - chain[1].activation->end);
+    if (run.record == nullptr || !run.installed) continue;
+    if (!boot.graph.plugins()[*run.installed].hasWork) continue;
+    // Its own start is one of the events at that time; another means no gap.
+    auto [from, to] = std::equal_range(events.begin(), events.end(), run.record->start);
+    if (to - from > 1) {
+      gaps.push_back(0);
+    } else if (from != events.begin()) {
+      gaps.push_back(run.record->start - *(from - 1));
+    }
   }
   if (!gaps.empty()) {
     std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
-    overheads.startDelay = std::max<Micros>(0, gaps[gaps.size() / 2]);
+    overheads.startDelay = gaps[gaps.size() / 2];
+  }
+  Micros first = profile.activations.front().start, last = profile.activations.front().end;
+  for (const Activation& record : profile.activations) {
+    first = std::min(first, record.start);
+    last = std::max(last, record.end);
   }
   // The simulated first start is delayed like any other already.
   overheads.lead = std::max<Micros>(0, first - *profile.start - overheads.startDelay);

@@ -14,8 +14,9 @@ namespace dawnstep::analyze {
 std::optional<uint32_t> RecordedWorkerLimit(const Boot& boot);
 
 // What a real run spends besides activations, as the recorded boot shows
-// it: from Start to the first activation, from a plugin's last requirement
-// ending to its own start (the median), from the last activation to End.
+// it: from Start to the first activation, from the last activation to End,
+// and per hand-over to a worker (the median time from the latest start or
+// end before a start to that start).
 struct Overheads {
   Micros lead = 0;
   Micros startDelay = 0;
