@@ -1,125 +1,57 @@
 #include "log/kernel_log.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <nlohmann/json.hpp>
-#include <regex>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "platform/hkn.h"
-#include "tests/child_process.h"
-#include "tests/temp_root.h"
 
 namespace dawnstep {
 namespace {
 
-using testing::ChildOutcome;
-using testing::NodeTexts;
-using testing::RunInChild;
-using testing::TempRoot;
-using Texts = std::vector<std::string>;
+// Records the node calls; fails the step it is told to.
+class FakeHkn final : public HknInterface {
+ public:
+  explicit FakeHkn(std::string failing) : failing(std::move(failing)) { SetHknInterface(this); }
+  ~FakeHkn() override { SetHknInterface(nullptr); }
 
-const char* SystemLog() { return HknNodeFile(HKN_NODE_system_log); }
-const char* Alert() { return HknNodeFile(HKN_NODE_system_sysAlert); }
-const char* Progress() { return HknNodeFile(HKN_NODE_system_progressTerm_progressText); }
-const char* Status() { return HknNodeFile(HKN_NODE_system_progressTerm_statusText); }
-
-TEST(KernelLog, EachStreamSendsWhatItsRulesLeave) {
-  TempRoot root;
-  KernelLog() << "abc" << std::endl;
-  AlertLog() << "a\nb" << std::flush;
-  ProgressLog() << "x\ry" << std::flush;
-  StatusLog() << "Loading" << std::endl;
-  KernelLog().flush();
-
-  EXPECT_EQ(NodeTexts(root, SystemLog()), (Texts{"abc", ""}));
-  EXPECT_EQ(NodeTexts(root, Alert()), Texts{"ab"});
-  EXPECT_EQ(NodeTexts(root, Progress()), Texts{"y"});
-  EXPECT_EQ(NodeTexts(root, Status()), Texts{"Loading\n"});
-}
-
-TEST(KernelLog, RecordsNameTheirSenderAndTime) {
-  TempRoot root;
-  KernelLog() << "stamped" << std::endl;
-  std::string line = root.ReadFile(SystemLog());
-  nlohmann::json record = nlohmann::json::parse(line);
-  EXPECT_EQ(record.at("pid").get<int>(), getpid());
-  EXPECT_TRUE(std::regex_match(record.at("time").get<std::string>(),
-                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z)")))
-      << record.dump();
-}
-
-TEST(KernelLog, DeactivationDiscardsPendingAndLaterText) {
-  TempRoot root;
-  ChildOutcome child = RunInChild([] {
-    StatusLog() << "written before";
-    DeactivateKernelLog();
-    StatusLog() << "after" << std::endl;
-    KernelLog() << "after" << std::endl;
-    return std::string(StatusLog().good() && KernelLog().good() ? "good" : "not good");
-  });
-  EXPECT_EQ(child.report, "good");
-  EXPECT_FALSE(std::filesystem::exists(root.Path(Status())));
-  EXPECT_FALSE(std::filesystem::exists(root.Path(SystemLog())));
-
-  KernelLog() << "still on here" << std::endl;
-  EXPECT_EQ(NodeTexts(root, SystemLog()), Texts{"still on here"});
-}
-
-TEST(KernelLog, OneFailedSendDoesNotSilenceTheStream) {
-  TempRoot root;
-  ChildOutcome child = RunInChild([&root] {
-    root.WriteFile("/run", "a file where the node directory should go");
-    std::ostream& log = AlertLog();
-    log << "lost" << std::endl;
-    bool wentBad = log.bad();
-    std::filesystem::remove(root.Path("/run"));
-    AlertLog() << "arrives" << std::endl;
-    return std::string(wentBad ? "went bad" : "stayed good");
-  });
-  EXPECT_EQ(child.report, "went bad");
-  EXPECT_EQ(child.err, "Failed to set HKN node.\n");
-  EXPECT_EQ(NodeTexts(root, Alert()), Texts{"arrives"});
-}
-
-TEST(KernelLog, ConcurrentWritersLeaveWholeRecords) {
-  TempRoot root;
-  const int kWriters = 4;
-  const int kRecords = 50;
-  const std::string padding(3000, '.');
-  std::vector<std::string> expected;
-  std::vector<pid_t> writers;
-  fflush(nullptr);
-  for (int writer = 0; writer < kWriters; ++writer) {
-    for (int record = 0; record < kRecords; ++record) {
-      expected.push_back(std::to_string(writer) + ":" + std::to_string(record) + padding);
-    }
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int record = 0; record < kRecords; ++record) {
-        KernelLog() << writer << ":" << record << padding << std::endl;
-      }
-      _exit(0);
-    }
-    writers.push_back(pid);
+  int32_t CheckSig(uint32_t*, int32_t, uint32_t*) override { return 0; }
+  HKN_ParamList* ParamListCreate(uint32_t outputs, uint32_t inputs) override {
+    calls += "create " + std::to_string(outputs) + " " + std::to_string(inputs) + ";";
+    return failing == "create" ? nullptr : reinterpret_cast<HKN_ParamList*>(this);
   }
-  for (pid_t pid : writers) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  int32_t ParamListAddString(HKN_ParamList*, const char* text) override {
+    calls += "add " + std::string(text) + ";";
+    return failing == "add" ? 3 : 0;
   }
+  int32_t Set(uint32_t node, void*, HKN_ParamList*, void*, uint32_t) override {
+    calls += node == HKN_NODE_system_sysAlert ? "set alert;" : "set other;";
+    return failing == "set" ? -5 : 0;
+  }
+  void ParamListDestroy(HKN_ParamList*) override { calls += "destroy;"; }
 
-  Texts texts = NodeTexts(root, SystemLog());  // throws on a torn line
-  std::sort(texts.begin(), texts.end());
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(texts, expected);
+  std::string failing;
+  std::string calls;
+};
+
+// A failed send is reported, drops its text and marks the stream bad; the
+// next message still goes out, on the stream the next use hands out.
+TEST(KernelLog, AFailedSendLosesOnlyItsOwnMessage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"create", "Failed to create HKN param list.\n", "create 0 1;"},
+      {"add", "Failed to add HKN input string.\n", "create 0 1;add lost;destroy;"},
+      {"set", "Failed to set HKN node.\n", "create 0 1;add lost;set alert;destroy;"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c[0]);
+    {
+      FakeHkn broken(c[0]);
+      ::testing::internal::CaptureStderr();
+      EXPECT_TRUE((AlertLog() << "lost" << std::endl).bad());
+      EXPECT_EQ(::testing::internal::GetCapturedStderr(), c[1]);
+      EXPECT_EQ(broken.calls, c[2]);
+    }
+    FakeHkn working("");
+    EXPECT_TRUE((AlertLog() << "a\nb\rnext" << std::endl).good());
+    EXPECT_EQ(working.calls, "create 0 1;add next;set alert;destroy;");
+  }
 }
 
 }  // namespace

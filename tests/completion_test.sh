@@ -1,83 +1,30 @@
 #!/usr/bin/env bash
-# Loads the bash completion and checks what it offers for a few command
-# lines, driving it as bash does (COMP_WORDS, COMP_CWORD).
-# Usage: completion_test.sh COMPLETION_FILE DAWNSTEP
+# Drives the bash completion as bash does (COMP_WORDS, COMP_CWORD) over a
+# table of command lines. Usage: completion_test.sh COMPLETION_FILE DAWNSTEP
 set -uo pipefail
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-export DAWNSTEP_ROOT=$work/root
+work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT && export DAWNSTEP_ROOT=$work/root PATH=$work/bin:$PATH
 plugins=$DAWNSTEP_ROOT/usr/libexec/dawnstep/plugins
 mkdir -p "$plugins" "${plugins}2" "$work/bin" "$work/files/sub"
-touch "$plugins/net.json" "$plugins/.hidden.json" "$plugins/readme.txt" \
-      "${plugins}2/libstore.so" "${plugins}2/lib.so" "$work/files/a.json" "$work/files/b.so"
-ln -s "$plugins/net.json" "$plugins/link.json"
+touch "$plugins"/{net.json,.hidden.json,readme.txt} "${plugins}2"/{libstore.so,lib.so} "$work"/files/{a.json,b.so}
 # The tags come from the analyzer; this one stands in for it.
-printf '#!/bin/sh\n[ "$1" = tags ] && printf "%%s\\n" net network "two words"\n' \
-    >"$work/bin/dawnstep-analyze"
-chmod +x "$work/bin/dawnstep-analyze"
-PATH=$work/bin:$PATH
-
-# shellcheck source=/dev/null
-source "$1" || exit 1
-
-failures=0
-# expect "EXPECTED COMPREPLY (sorted, one blank between)" WORD...
-# The last word is the one being completed.
-expect() {
-    local expected=$1 function=_dawnstep
-    shift
-    [[ $1 == dawnstep-analyze ]] && function=_dawnstep_analyze
-    COMP_WORDS=("$@")
-    COMP_CWORD=$(($# - 1))
-    COMPREPLY=()
-    "$function" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]-}"
-    local got
-    got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd' ')
-    if [[ $got != "$expected" ]]; then
-        echo "FAIL: $* -> '$got', expected '$expected'" >&2
-        failures=$((failures + 1))
-    fi
-}
-
-# Exactly the names of the program's 13 options, as its usage text shows them.
-all_options=$("$2" --help 2>&1 >/dev/null | grep -v $'^\t' | cut -f1 | cut -d' ' -f1 |
-              tr , '\n' | LC_ALL=C sort | paste -sd' ')
-[[ $(wc -w <<<"$all_options") -eq 14 ]] || { echo "FAIL: usage names: $all_options" >&2; exit 1; }
-expect "$all_options" dawnstep ""
-expect "--plugin" dawnstep --pl
-expect "--disable --disable-preemptive-plugins" dawnstep --dis
-expect "--dry" dawnstep --plugin net.json --dr
-expect "lib.so libstore.so net.json" dawnstep --plugin ""
-expect "net.json,lib.so net.json,libstore.so net.json,net.json" dawnstep --plugin net.json,
-expect "lib.so libstore.so" dawnstep --plugin=l
-expect "libstore.so" dawnstep --plugin = libs
-expect "lib.so libstore.so net.json" dawnstep --plugin =
-expect "end-autoconf" dawnstep --disable e
-expect "net network" dawnstep --disable n
-expect "store" dawnstep --disable s
-expect "x,store" dawnstep --disable x,s
-expect "net network two\\ words" dawnstep --requires ""
-expect "network" dawnstep --provides netw
-expect "--quiet" dawnstep --requires --q
-expect "net,network" dawnstep --interactive net,netw
-expect "" dawnstep --max-workers ""
-expect "" dawnstep --randomize ""
-expect "--tags --time-ops" dawnstep --randomize --t
-
-expect "critical-chain" dawnstep-analyze cr
-expect "--help blame critical-chain dot plot tags verify" dawnstep-analyze ""
-expect "end-autoconf net store" dawnstep-analyze critical-chain ""
-expect "--help --log" dawnstep-analyze blame --
-expect "-- --help" dawnstep-analyze verify -
-cd "$work/files"
-expect "a.json b.so sub" dawnstep-analyze verify ""
-expect "sub" dawnstep-analyze plot --log s
-expect "" dawnstep-analyze dot ""
-
-if ((failures > 0)); then
-    echo "$failures completion checks failed" >&2
-    exit 1
-fi
-echo "all completion checks passed"
+printf '#!/bin/sh\n[ "$1" = tags ] && printf "%%s\\n" net network "two words"\n' >"$work/bin/dawnstep-analyze"
+chmod +x "$work/bin/dawnstep-analyze" && source "$1" && cd "$work/files" || exit 1
+options=$("$2" --help 2>&1 | grep -v $'^\t' | cut -f1 | cut -d' ' -f1 | tr , '\n' | LC_ALL=C sort | paste -sd' ')
+declare -i failures=0
+# EXPECTED (sorted)|WORDS, the last of which is being completed
+while IFS='|' read -r expected words; do
+  eval "COMP_WORDS=($words)"
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMPREPLY=()
+  "_${COMP_WORDS[0]/-/_}" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]-}"
+  got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd' ')
+  [[ $got == "$expected" ]] || { echo "FAIL: $words -> '$got', not '$expected'" >&2; failures+=1; }
+done <<EOF_TABLE
+$options|dawnstep ''
+net.json,lib.so net.json,libstore.so net.json,net.json|dawnstep --plugin net.json,
+x,store|dawnstep --disable x,s
+net network two\\ words|dawnstep --requires ''
+--help blame critical-chain dot plot tags verify|dawnstep-analyze ''
+end-autoconf net store|dawnstep-analyze critical-chain ''
+a.json b.so sub|dawnstep-analyze verify ''
+EOF_TABLE
+((failures == 0)) || { echo "$failures completion checks failed" >&2; exit 1; }

@@ -8,20 +8,14 @@
 namespace dawnstep::testing {
 
 struct LogRecord {
-  int level;
-  std::string text;  // exactly as formatted, final line feed included
+  int level;  // kLogWarning for Warning records
+  std::string text;  // as formatted, final line feed included
 
   bool operator==(const LogRecord&) const = default;
 };
 
-// Captures every Log_Level/Warning record this process writes while the
-// object lives, whatever the outputs and thresholds (the records still go
-// to the outputs as usual). Records written in forked children stay in the
-// child. Warning records have level kLogWarning.
-//
-//   LogCapture log;
-//   RunTheCode();
-//   EXPECT_TRUE(log.Has(2, "Failed to initialize logging.\n"));
+// Captures every Log_Level/Warning record this process writes while it
+// lives (they still reach their outputs); forked children keep theirs.
 class LogCapture final : public LogObserver {
  public:
   LogCapture() { AddLogObserver(this); }
@@ -32,11 +26,20 @@ class LogCapture final : public LogObserver {
   void Record(int level, const std::string& text) override { captured.push_back({level, text}); }
 
   const std::vector<LogRecord>& records() const { return captured; }
-  // How many records at `level` have exactly `text`.
-  int Count(int level, const std::string& text) const;
+  int Count(int level, const std::string& text) const {
+    int count = 0;
+    for (const LogRecord& record : captured) count += record == LogRecord{level, text};
+    return count;
+  }
   bool Has(int level, const std::string& text) const { return Count(level, text) > 0; }
   // The texts at `level`, in order.
-  std::vector<std::string> Texts(int level) const;
+  std::vector<std::string> Texts(int level) const {
+    std::vector<std::string> texts;
+    for (const LogRecord& record : captured) {
+      if (record.level == level) texts.push_back(record.text);
+    }
+    return texts;
+  }
 
  private:
   std::vector<LogRecord> captured;

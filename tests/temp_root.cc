@@ -1,6 +1,5 @@
 #include "tests/temp_root.h"
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -12,48 +11,40 @@ namespace dawnstep::testing {
 
 namespace fs = std::filesystem;
 
-TempRoot::TempRoot() {
+TempRoot::TempRoot() : previous(getenv("DAWNSTEP_ROOT")) {
   std::string pattern = (fs::temp_directory_path() / "dawnstep-root-XXXXXX").string();
-  char* made = mkdtemp(pattern.data());
-  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-  root = made;
-  const char* old = getenv("DAWNSTEP_ROOT");
-  hadPrevious = old != nullptr;
-  if (hadPrevious) previous = old;
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  root = pattern;
   setenv("DAWNSTEP_ROOT", root.c_str(), 1);
 }
 
+// `previous` still points into the environment: setenv copies, never frees.
 TempRoot::~TempRoot() {
   std::error_code ignored;
   fs::remove_all(root, ignored);
-  if (hadPrevious) {
-    setenv("DAWNSTEP_ROOT", previous.c_str(), 1);
+  if (previous != nullptr) {
+    setenv("DAWNSTEP_ROOT", std::string(previous).c_str(), 1);
   } else {
     unsetenv("DAWNSTEP_ROOT");
   }
 }
 
 void TempRoot::WriteFile(const std::string& fixed_path, const std::string& content) const {
-  fs::path full = Path(fixed_path);
-  fs::create_directories(full.parent_path());
-  std::ofstream(full, std::ios::binary) << content;
+  fs::create_directories(fs::path(Path(fixed_path)).parent_path());
+  std::ofstream(Path(fixed_path), std::ios::binary) << content;
 }
 
 void TempRoot::WriteScript(const std::string& fixed_path, const std::string& content) const {
   WriteFile(fixed_path, content);
-  fs::permissions(Path(fixed_path), fs::perms::owner_all | fs::perms::group_read |
-                                        fs::perms::group_exec | fs::perms::others_read |
-                                        fs::perms::others_exec);
+  fs::permissions(Path(fixed_path), fs::perms::owner_exec | fs::perms::group_exec |
+                                        fs::perms::others_exec, fs::perm_options::add);
 }
 
-void TempRoot::MakeDir(const std::string& fixed_path) const {
-  fs::create_directories(Path(fixed_path));
-}
+void TempRoot::MakeDir(const std::string& fixed_path) const { fs::create_directories(Path(fixed_path)); }
 
 std::string TempRoot::ReadFile(const std::string& fixed_path) const {
-  std::ifstream in(Path(fixed_path), std::ios::binary);
   std::ostringstream content;
-  content << in.rdbuf();
+  content << std::ifstream(Path(fixed_path), std::ios::binary).rdbuf();
   return content.str();
 }
 

@@ -5,8 +5,7 @@
 
 namespace dawnstep::testing {
 
-// A fresh directory that DAWNSTEP_ROOT points at for the life of the
-// object; removed again afterwards.
+// A fresh directory that DAWNSTEP_ROOT points at while the object lives.
 class TempRoot {
  public:
   TempRoot();
@@ -15,19 +14,16 @@ class TempRoot {
   TempRoot& operator=(const TempRoot&) = delete;
 
   const std::string& path() const { return root; }
-  // Absolute path of a fixed path under this root.
   std::string Path(const std::string& fixed_path) const { return root + fixed_path; }
-  // Writes `content` to the fixed path, creating parent directories.
+  // Writes the file, creating its directories; a script is made executable.
   void WriteFile(const std::string& fixed_path, const std::string& content) const;
-  // WriteFile, then makes the file executable (a handler or helper script).
   void WriteScript(const std::string& fixed_path, const std::string& content) const;
   void MakeDir(const std::string& fixed_path) const;
   std::string ReadFile(const std::string& fixed_path) const;
 
  private:
   std::string root;
-  std::string previous;
-  bool hadPrevious;
+  const char* previous;
 };
 
 // The texts of the records a node file holds, in order.

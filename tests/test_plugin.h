@@ -8,8 +8,8 @@
 
 namespace dawnstep::testing {
 
-// A plugin whose work is a callback; registered on construction like every
-// real plugin. Tests keep ownership (the registry only points at it).
+// A plugin whose work is a callback, registered on construction like every
+// real plugin. Tests keep ownership: the registry only points at it.
 class TestPlugin final : public Plugin {
  public:
   using Work = std::function<bool(ActivateFlags)>;

@@ -1,0 +1,126 @@
+"""dawnstep-analyze as operators run it: files on a root in, exact report and status out, the root unchanged."""
+import json, os, pathlib, re  # noqa: E401
+
+from harness import ANALYZE, PLUGIN_DIR, RootCase, main
+
+LOG, P = "/var/log/sysboot.log", PLUGIN_DIR + "/"
+GOOD, HEAD = "2026-03-05 07:08:09.000000", "HVKernel Initialization Time: 3000000\n"
+TRAILER = "=== Dawnstep configuration info ===\n Start: 2026-03-05 07:08:09.000000\n End: 2026-03-05 07:08:10.000000\n"
+
+
+def rec(start, end, name, day="2026-03-05 07:08:"):
+    return f"[{day}{start} - {day}{end}] sysboot: {name}\n"
+
+
+def plugin(provides=(), requires=(), preemptive=False, start=()):
+    return json.dumps({"metadata": {"provides": provides, "requires": requires, "version": 3,
+                                    "run_once": False, "preemptive_provider": preemptive},
+                       "operations": {"start": start}})
+
+
+# One field out of range or out of place at a time; each must cost the record.
+BAD = [GOOD[:i] + s + GOOD[i + len(s):] for i, s in [
+    (0, "2o26"), (5, "00"), (5, "13"), (8, "00"), (8, "32"), (11, "24"), (11, "x7"), (14, "60"),
+    (14, "x8"), (17, "61"), (17, "x9"), (25, "x"), (10, "T"), (19, ",")]]
+BAD_LOG = (" Start: " + GOOD + "\n" + "".join(f"[{t} - {GOOD}] sysboot: bad\n" for t in BAD)
+           + f"[{GOOD} - {BAD[2]}] sysboot: bad\n" + rec("09.1", "09.2", "short"))
+BAD_ERR = "".join(f"dawnstep-analyze: {{root}}{LOG}: ignoring unrecognised line {n}: {line}\n"
+                  for n, line in enumerate(BAD_LOG.splitlines(), 1)) + f"dawnstep-analyze: {{root}}{LOG}: no activation records\n"
+BOOT = HEAD + rec("09.000000", "09.000000", "old") + HEAD + "".join(rec(f"09.{a}000", f"09.{b}000", n) for a, b, n in [
+    ("010", "100", "base"), ("100", "150", "fast"), ("101", "300", "slow"), ("150", "900", "late"),
+    ("000", "005", "pre"), ("310", "400", "top"), ("950", "960", "end-autoconf"), ("500", "590", "odd] sysboot: name ")]) + TRAILER
+DIAMOND = {LOG: BOOT, P + "top.json": plugin(requires=["x", "y"]), P + "late.json": plugin(["x"]),
+           P + "fast.json": plugin(["x"], ["b"]), P + "slow.json": plugin(["y"], ["b"]),
+           P + "base.json": plugin(["b"]), P + "pre.json": plugin(["x"], preemptive=True)}
+CHAIN = ("end-autoconf  start +950.000 ms  took 10.000 ms\n"
+         "  late  start +150.000 ms  took 750.000 ms  provides 'json plugins'\n"
+         "    pre  start +0.000 ms  took 5.000 ms  preemptive provider of 'x'\n")
+ODD = "caf\xe9\u20ac\u4e2d\udcc0\udcaf\udced\udca0\udc80"  # bytes C0 AF, ED A0 80 are not UTF-8
+COMMANDS = ["system hostname set --fqdn h", "# later", "system ntp set", "a 'b"]
+WARN = ("warning: plugin 'b' requires tag 'gone', which no plugin provides\n"
+        "warning: requirement cycle: a requires 'tb' from b, b requires 'ta' from a\n"
+        "warning: requirement cycle: self requires 'own' from self\n"
+        "warning: tag 'tc' has 2 preemptive providers, which hold each other back: a, b\n"
+        "warning: plugin 'a' start command 'system ntp set' calls 'system ntp set', which no command "
+        "descriptor defines\nwarning: plugin 'a' start command 'a 'b' does not parse: Unterminated quote\n")
+CYCLES = {P + "a.json": plugin(["ta", "tc"], ["tb"], True, COMMANDS), P + "self.json": plugin(["own"], ["own"]),
+          P + "b.json": plugin(["tb", "tc"], ["ta", "gone"], True), "/usr/lib/corvane/orvocli/h.json":
+          '{"namespace": "system hostname", "commands": [{"name": "set", "handler": "/x"}]}'}
+
+# (files, arguments, status, standard output, standard error); "..." ends a prefix; {root} is the root.
+ROWS = [
+    ({}, [], 2, "", "Usage: dawnstep-analyze COMMAND [OPTION...] [ARGUMENT...]\n..."),
+    ({}, ["critical-chain", "-h"], 0, "Usage: dawnstep-analyze critical-chain [--log FILE] [PLUGIN]\n...", ""),
+    ({}, ["frobnicate"], 2, "", "dawnstep-analyze: unknown command 'frobnicate'\n"
+                                "Run 'dawnstep-analyze --help' for the list of commands.\n"),
+    ({}, ["plot"], 1, "", f"dawnstep-analyze: cannot open {{root}}{LOG}: No such file or directory\n"),
+    # Reading the profile: only the last boot counts, names are taken whole.
+    (DIAMOND, ["blame"], 0, "   750.000 ms  late\n   199.000 ms  slow\n    90.000 ms  base\n    90.000 ms  odd] "
+     "sysboot: name \n    90.000 ms  top\n    50.000 ms  fast\n    10.000 ms  end-autoconf\n     5.000 ms  pre\n", ""),
+    ({"/b.log": rec("00:00.000000", "00:00.000001", "low", "0000-01-01 00:")
+      + rec("59:59.999999", "59:60.999999", "high", "2026-12-31 23:")}, ["blame", "--log={root}/b.log"], 0,
+     "  1000.000 ms  high\n     0.001 ms  low\n", ""),
+    ({LOG: BAD_LOG}, ["blame"], 0, "", BAD_ERR),
+    # Critical chains follow requirements, kind tags and preemptive providers back.
+    (DIAMOND, ["critical-chain"], 0, CHAIN, ""),
+    (DIAMOND, ["critical-chain", "slow"], 0,
+     "slow  start +101.000 ms  took 199.000 ms\n  base  start +10.000 ms  took 90.000 ms  provides 'b'\n", ""),
+    (DIAMOND, ["critical-chain", "absent"], 1, "",
+     f"dawnstep-analyze: {{root}}{LOG}: no activation of 'absent' in the profile\n"),
+    (DIAMOND, ["tags"], 0, "b\nx\ny\n", ""),
+    ({P + ODD + ".json": plugin(["b"], preemptive=True), P + 'say"hi\\.json': plugin([], ["b", "gone"]),
+      P + "readme.txt": ""}, ["dot"], 0,
+     'digraph plugins {\n  rankdir=LR;\n  node [shape=box];\n  p0 [label="end-autoconf"];\n  p1 [label='
+     '"caf\xe9\u20ac\u4e2d\ufffd\ufffd\ufffd\ufffd\ufffd", shape=octagon];\n  p2 [label="say\\"hi\\\\"];\n'
+     '  p1 -> p0 [label="json plugins"];\n  p2 -> p0 [label="json plugins"];\n  p1 -> p2 [label="b"];\n'
+     '  m0 [label="gone (no provider)", shape=plaintext, fontcolor=red];\n'
+     '  m0 -> p2 [label="gone", style=dashed];\n}\n', f"Skipping {{root}}{P}readme.txt: unknown type\n"),
+    # verify: 0 clean, 1 warnings, 2 files that do not load.
+    ({}, ["verify"], 0, "0 files checked: 0 errors, 0 warnings\n", ""),
+    (CYCLES, ["verify"], 1, WARN + "3 files checked: 0 errors, 6 warnings\n", ""),
+    ({"/d.json/x": ""}, ["verify", "--", "-odd.json", "-odd.json", "{root}/d.json"], 2,
+     "Skipping -odd.json: No such file or directory\nSkipping {root}/d.json: Is a directory\n"
+     "2 files checked: 2 errors, 0 warnings\n", ""),
+]
+# Command line errors: the command's usage hint after the reason.
+ROWS += [({}, args, 2, "", f"dawnstep-analyze {args[0]}: {reason}\n"
+          f"Run 'dawnstep-analyze {args[0]} --help' for its usage.\n") for args, reason in [
+    (["blame", "extra"], "unexpected argument extra"), (["blame", "--", "--log"], "unexpected argument --log"),
+    (["blame", "-x"], "unknown option -x"), (["plot", "--log"], "option --log needs a file"),
+    (["dot", "--log", "x"], "unknown option --log"), (["tags", "--log", "x"], "unknown option --log"),
+    (["critical-chain", "a", "b"], "unexpected argument b")]]
+
+
+class AnalyzerTest(RootCase):
+    def snapshot(self):
+        return {os.path.join(d, f): pathlib.Path(d, f).read_bytes()
+                for d, _, files in os.walk(self.root.path) for f in files}
+
+    def test_commands(self):
+        for files, args, status, out, err in ROWS:
+            with self.subTest(args=args, files=sorted(files)):
+                self.root.remove()
+                os.makedirs(self.root.file("/run"))  # where a boot's nodes would go
+                for path, text in {"/.runonce": "dawnstep.run-once=x1.0", **files}.items():
+                    self.root.write(path, text)
+                before = self.snapshot()
+                run = self.root.run(*[a.replace("{root}", self.root.path) for a in args], program=ANALYZE)
+                self.assertEqual(status, run.status, run)
+                for got, want in (run.out, out), (run.err, err):
+                    want = want.replace("{root}", self.root.path)
+                    self.assertEqual(want.removesuffix("..."), got[:len(want) - 3] if want.endswith("...") else got)
+                self.assertEqual((before, False), (self.snapshot(), os.path.exists(self.root.file("/run/hkn"))))
+
+    def test_plot_draws_one_bar_per_record_the_chain_in_red(self):
+        for path, text in {**DIAMOND, LOG: BOOT.replace("odd] sysboot: name ", "a<&>\"'\x01\ufffe")}.items():
+            self.root.write(path, text)
+        run = self.root.run("plot", program=ANALYZE)
+        self.assertEqual((0, ""), (run.status, run.err))
+        bars = re.findall(r'end">(.*)</text>\n<rect class="(bar(?: critical)?)"', run.out)
+        self.assertEqual([("pre", "bar critical"), ("base", "bar"), ("fast", "bar"), ("slow", "bar"),
+                          ("late", "bar critical"), ("top", "bar"), ("a&lt;&amp;&gt;&quot;&apos;\ufffd\ufffd", "bar"),
+                          ("end-autoconf", "bar critical")], bars)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,9 +1,0 @@
-/* Its start calls abort. */
-#include <stdlib.h>
-
-#include "dawnstep/native_plugin.h"
-
-static int32_t Start(void) { abort(); }
-
-DAWNSTEP_PLUGIN_EXPORT const NativePluginMetadata metadata = {.version = 1};
-DAWNSTEP_PLUGIN_EXPORT const NativePluginOperations operations = {.start = Start};

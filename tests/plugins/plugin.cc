@@ -1,0 +1,2 @@
+// The same cases in C++: it must compile the public header too.
+#include "plugin.c"
