@@ -1,6 +1,8 @@
 // dawnstep-analyze: reads what a boot left behind (the timing profile and
 // the node records) and the installed plugins, and reports on them. It
 // never activates a plugin and writes nothing but its own output.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -102,8 +104,12 @@ Boot LoadBoot(const Arguments& args, const char* lostWithoutProfile) {
                   records.value_or(BootRecords()), records.has_value(), std::move(graph));
 }
 
-// A boot without a profile has nothing for a command that shows times only.
+// A command that shows times only has nothing to show without a profile.
 Boot LoadTimedBoot(const Arguments& args) {
+  std::string path = LogPath(args);
+  if (access(path.c_str(), R_OK) != 0) {
+    throw std::runtime_error("cannot open " + path + ": " + strerror(errno));
+  }
   Boot boot = LoadBoot(args, "nothing to show");
   if (!boot.haveProfile) throw std::runtime_error("no timing profile to report on");
   return boot;
