@@ -40,8 +40,6 @@ struct BootRecords {
   bool unmetDependencies = false;
   std::string diagnosis;  // the dependency chain printed after it, if any
   std::string began;      // time of the boot's first record, as written there
-  // Sources that could not be read, as "PATH: reason".
-  std::vector<std::string> missing;
 };
 
 // One node record: its time as written and its text.

@@ -66,6 +66,11 @@ class NeverStarted {
 
 void WhyNeverStarted(const Boot& boot, const PluginRun& run, std::vector<std::string>& reasons) {
   reasons.push_back(run.name + " never started: no outcome record in the last boot");
+  auto records = boot.records.plugins.find(run.name);
+  if (records != boot.records.plugins.end() && records->second.started) {
+    reasons.push_back("it was handed to a worker, but the boot ended before its result came back");
+    return;
+  }
   if (!boot.records.unmetDependencies) {
     reasons.push_back("the boot did not end in unmet dependencies: it ended before " + run.name +
                       " could start, or " + run.name + " was not loaded then");
