@@ -39,16 +39,21 @@ CHAIN = ("end-autoconf (unknown)  start +950.000 ms  took 10.000 ms\n"
 NOTE = "dawnstep-analyze: cannot open {root}/run/hkn/system.log: No such file or directory; plugin outcomes not shown\n"
 BUILTIN = "         - ms  unknown               end-autoconf\n"
 ODD = "caf\xe9\u20ac\u4e2d\udcc0\udcaf\udced\udca0\udc80"  # bytes C0 AF, ED A0 80 are not UTF-8
-COMMANDS = ["system hostname set --fqdn h", "# later", "system ntp set", "a 'b"]
+COMMANDS = ["system hostname set --fqdn h", "# later", "system ntp set", "a 'b", "system hostname set --mtu x -z"]
 WARN = ("error: requirement cycle: a requires 'tb' from b, b requires 'ta' from a\n"
         "error: requirement cycle: self requires 'own' from self\n"
         "error: tag 'tc' has 2 preemptive providers, which hold each other back: a, b\n"
-        "error: plugin 'a' start command 'system ntp set' calls 'system ntp set', which no command "
-        "descriptor defines\nerror: plugin 'a' start command 'a 'b' does not parse: Unterminated quote\n"
+        "error: plugin 'a' start command 'system ntp set' is refused: Unknown command 'system ntp set'\n"
+        "error: plugin 'a' start command 'a 'b' does not parse: Unterminated quote\n" + "".join(
+            f"error: plugin 'a' start command 'system hostname set --mtu x -z' is refused: {e}\n" for e in [
+                "Invalid value 'x' for parameter 'mtu': expected integer",
+                "Unknown parameter 'z' for command 'system hostname set'",
+                "Missing required parameter 'fqdn' for command 'system hostname set'"]) +
         "warning: plugin 'b' requires tag 'gone', which no plugin provides\n")
 CYCLES = {P + "a.json": plugin(["ta", "tc"], ["tb"], True, COMMANDS), P + "self.json": plugin(["own"], ["own"]),
           P + "b.json": plugin(["tb", "tc"], ["ta", "gone"], True), "/usr/lib/corvane/orvocli/h.json":
-          '{"namespace": "system hostname", "commands": [{"name": "set", "handler": "/x"}]}'}
+          '{"namespace": "system hostname", "commands": [{"name": "set", "handler": "/x", "parameters": '
+          '[{"name": "fqdn", "required": true}, {"name": "mtu", "type": "integer"}]}]}'}
 
 # (files, arguments, status, standard output, standard error); "..." ends a prefix; {root} is the root.
 ROWS = [
@@ -81,7 +86,7 @@ ROWS = [
      '  m0 -> p2 [label="gone", style=dashed];\n}\n', f"Skipping {{root}}{P}readme.txt: unknown type\n"),
     # verify: 0 clean, 1 warnings only, 2 errors.
     ({}, ["verify"], 0, "0 files checked: 0 errors, 0 warnings\n", ""),
-    (CYCLES, ["verify"], 2, WARN + "3 files checked: 5 errors, 1 warning\n", ""),
+    (CYCLES, ["verify"], 2, WARN + "3 files checked: 8 errors, 1 warning\n", ""),
     ({"/d.json/x": ""}, ["verify", "--", "-odd.json", "-odd.json", "{root}/d.json"], 2,
      "Skipping -odd.json: No such file or directory\nSkipping {root}/d.json: Is a directory\n"
      "2 files checked: 2 errors, 0 warnings\n", ""),

@@ -166,7 +166,7 @@ class Reports(RootCase):
                     "Usage: dawnstep-analyze " + command))
 
     def test_verify_and_graph_options(self):
-        rows = [({"a": plugin(["t"], ["t"])}, 2, "calls 'x y', which no command"),
+        rows = [({"a": plugin(["t"], ["t"])}, 2, "'x y' is refused: Unknown command 'x y'"),
                 ({"a": idle(["t"], ["t"])}, 2, "requirement cycle: a requires 't' from a"),
                 ({"a": idle(["t"], ["u"]), "b": idle(["u"], ["t"])}, 2, "requirement cycle"),
                 ({"a": idle(["t"], preemptive=True), "b": idle(["t"], preemptive=True)}, 2,

@@ -204,13 +204,6 @@ void RivalPreemptiveProviders(const PluginGraph& graph, Findings& findings) {
   }
 }
 
-// The command path as the dispatcher names it in its errors.
-std::string JoinWords(const std::vector<std::string>& words) {
-  std::string joined;
-  for (size_t i = 0; i < words.size(); ++i) joined += (i == 0 ? "" : " ") + words[i];
-  return joined;
-}
-
 void CheckLines(const std::string& plugin, const char* operation,
                 const std::vector<std::string>& lines, const Tolvar::AutoCli::Dispatcher& commands,
                 Findings& findings) {
@@ -221,10 +214,10 @@ void CheckLines(const std::string& plugin, const char* operation,
     for (const std::string& error : parser.GetParseErrors()) {
       findings.errors.push_back({FileOf(findings, plugin), head + "does not parse: " + error});
     }
-    if (parser.GetParseErrors().empty() && !commands.Defines(parser.GetCommandPath())) {
-      findings.errors.push_back(
-          {FileOf(findings, plugin), head + "calls '" + JoinWords(parser.GetCommandPath()) +
-                                         "', which no command descriptor defines"});
+    if (!parser.GetParseErrors().empty()) continue;
+    for (const std::string& error :
+         commands.Check(parser.GetCommandPath(), parser.GetCommandParameters())) {
+      findings.errors.push_back({FileOf(findings, plugin), head + "is refused: " + error});
     }
   }
 }

@@ -49,8 +49,9 @@ struct PluginCommands {
 std::vector<PluginCommands> RegisteredCommands();
 
 // Command lines that would fail before any handler runs, as errors: one
-// per parse error of a line that does not parse, one for a line whose
-// command `commands` does not define. Plugins in list order, "start" lines
+// per parse error of a line that does not parse, and one per line the
+// dispatcher would give for a command it does not define, or for an unknown,
+// missing or ill-typed parameter. Plugins in list order, "start" lines
 // before "apply_host_profile" lines. Runs nothing.
 void AddCommandFindings(const std::vector<PluginCommands>& plugins,
                         const Tolvar::AutoCli::Dispatcher& commands, Findings& findings);

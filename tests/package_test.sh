@@ -75,7 +75,7 @@ done
 root=$work/root set=$work/set
 mkdir -p "$root/usr/lib/corvane/orvocli/bin" "$set"
 cat >"$root/usr/lib/corvane/orvocli/time.json" <<'EOF'
-{"namespace": "system time", "commands": [{"name": "set", "handler": "bin/time-set"}]}
+{"namespace": "system time", "commands": [{"name": "set", "handler": "bin/time-set", "parameters": [{"name": "source"}]}]}
 EOF
 printf '#!/bin/sh\ntouch "$DAWNSTEP_ROOT/handler-ran"\n' >"$root/usr/lib/corvane/orvocli/bin/time-set"
 chmod +x "$root/usr/lib/corvane/orvocli/bin/time-set"
@@ -88,7 +88,7 @@ status=0
 DAWNSTEP_ROOT=$root "$stage/usr/bin/dawnstep-analyze" verify "$set/libntp.so" "$set/clock.json" \
     >"$work/verify.out" 2>"$work/verify.err" || status=$?
 cat >"$work/verify.expected" <<'EOF'
-error: plugin 'clock' start command 'system clock set' calls 'system clock set', which no command descriptor defines
+error: plugin 'clock' start command 'system clock set' is refused: Unknown command 'system clock set'
 error: plugin 'clock' start command 'system time set '' does not parse: Unterminated quote
 warning: plugin 'clock' requires tag 'gps', which no plugin provides
 warning: plugin 'ntp' requires tag 'network', which no plugin provides
