@@ -32,41 +32,50 @@ BOOT = HEAD + rec("09.000000", "09.000000", "old") + HEAD + "".join(rec(f"09.{a}
 DIAMOND = {LOG: BOOT, P + "top.json": plugin(requires=["x", "y"]), P + "late.json": plugin(["x"]),
            P + "fast.json": plugin(["x"], ["b"]), P + "slow.json": plugin(["y"], ["b"]),
            P + "base.json": plugin(["b"]), P + "pre.json": plugin(["x"], preemptive=True)}
-CHAIN = ("end-autoconf  start +950.000 ms  took 10.000 ms\n"
-         "  late  start +150.000 ms  took 750.000 ms  provides 'json plugins'\n"
-         "    pre  start +0.000 ms  took 5.000 ms  preemptive provider of 'x'\n")
+CHAIN = ("end-autoconf (unknown)  start +950.000 ms  took 10.000 ms\n"
+         "  late (unknown)  start +150.000 ms  took 750.000 ms  provides 'json plugins'\n"
+         "    pre (unknown)  start +0.000 ms  took 5.000 ms  preemptive provider of 'x'\n")
+# Without node records there are no outcomes, and every report says so.
+NOTE = "dawnstep-analyze: cannot open {root}/run/hkn/system.log: No such file or directory; plugin outcomes not shown\n"
+BUILTIN = "         - ms  unknown               end-autoconf\n"
 ODD = "caf\xe9\u20ac\u4e2d\udcc0\udcaf\udced\udca0\udc80"  # bytes C0 AF, ED A0 80 are not UTF-8
-COMMANDS = ["system hostname set --fqdn h", "# later", "system ntp set", "a 'b"]
-WARN = ("warning: plugin 'b' requires tag 'gone', which no plugin provides\n"
-        "warning: requirement cycle: a requires 'tb' from b, b requires 'ta' from a\n"
-        "warning: requirement cycle: self requires 'own' from self\n"
-        "warning: tag 'tc' has 2 preemptive providers, which hold each other back: a, b\n"
-        "warning: plugin 'a' start command 'system ntp set' calls 'system ntp set', which no command "
-        "descriptor defines\nwarning: plugin 'a' start command 'a 'b' does not parse: Unterminated quote\n")
+COMMANDS = ["system hostname set --fqdn h", "# later", "system ntp set", "a 'b", "system hostname set --mtu x -z"]
+WARN = ("error: requirement cycle: a requires 'tb' from b, b requires 'ta' from a\n"
+        "error: requirement cycle: self requires 'own' from self\n"
+        "error: tag 'tc' has 2 preemptive providers, which hold each other back: a, b\n"
+        "error: plugin 'a' start command 'system ntp set' is refused: Unknown command 'system ntp set'\n"
+        "error: plugin 'a' start command 'a 'b' does not parse: Unterminated quote\n" + "".join(
+            f"error: plugin 'a' start command 'system hostname set --mtu x -z' is refused: {e}\n" for e in [
+                "Invalid value 'x' for parameter 'mtu': expected integer",
+                "Unknown parameter 'z' for command 'system hostname set'",
+                "Missing required parameter 'fqdn' for command 'system hostname set'"]) +
+        "warning: plugin 'b' requires tag 'gone', which no plugin provides\n")
 CYCLES = {P + "a.json": plugin(["ta", "tc"], ["tb"], True, COMMANDS), P + "self.json": plugin(["own"], ["own"]),
           P + "b.json": plugin(["tb", "tc"], ["ta", "gone"], True), "/usr/lib/corvane/orvocli/h.json":
-          '{"namespace": "system hostname", "commands": [{"name": "set", "handler": "/x"}]}'}
+          '{"namespace": "system hostname", "commands": [{"name": "set", "handler": "/x", "parameters": '
+          '[{"name": "fqdn", "required": true}, {"name": "mtu", "type": "integer"}]}]}'}
 
 # (files, arguments, status, standard output, standard error); "..." ends a prefix; {root} is the root.
 ROWS = [
     ({}, [], 2, "", "Usage: dawnstep-analyze COMMAND [OPTION...] [ARGUMENT...]\n..."),
-    ({}, ["critical-chain", "-h"], 0, "Usage: dawnstep-analyze critical-chain [--log FILE] [PLUGIN]\n...", ""),
+    ({}, ["critical-chain", "-h"], 0, "Usage: dawnstep-analyze critical-chain [--log FILE] [--json] [PLUGIN]\n...", ""),
     ({}, ["frobnicate"], 2, "", "dawnstep-analyze: unknown command 'frobnicate'\n"
                                 "Run 'dawnstep-analyze --help' for the list of commands.\n"),
     ({}, ["plot"], 1, "", f"dawnstep-analyze: cannot open {{root}}{LOG}: No such file or directory\n"),
     # Reading the profile: only the last boot counts, names are taken whole.
-    (DIAMOND, ["blame"], 0, "   750.000 ms  late\n   199.000 ms  slow\n    90.000 ms  base\n    90.000 ms  odd] "
-     "sysboot: name \n    90.000 ms  top\n    50.000 ms  fast\n    10.000 ms  end-autoconf\n     5.000 ms  pre\n", ""),
+    (DIAMOND, ["blame"], 0, "".join(f"{ms:>10} ms  unknown               {name}\n" for ms, name in [
+        ("750.000", "late"), ("199.000", "slow"), ("90.000", "base"), ("90.000", "odd] sysboot: name "),
+        ("90.000", "top"), ("50.000", "fast"), ("10.000", "end-autoconf"), ("5.000", "pre")]), NOTE),
     ({"/b.log": rec("00:00.000000", "00:00.000001", "low", "0000-01-01 00:")
       + rec("59:59.999999", "59:60.999999", "high", "2026-12-31 23:")}, ["blame", "--log={root}/b.log"], 0,
-     "  1000.000 ms  high\n     0.001 ms  low\n", ""),
-    ({LOG: BAD_LOG}, ["blame"], 0, "", BAD_ERR),
+     "  1000.000 ms  unknown               high\n     0.001 ms  unknown               low\n" + BUILTIN, NOTE),
+    ({LOG: BAD_LOG}, ["blame"], 0, BUILTIN, BAD_ERR + NOTE),
     # Critical chains follow requirements, kind tags and preemptive providers back.
-    (DIAMOND, ["critical-chain"], 0, CHAIN, ""),
-    (DIAMOND, ["critical-chain", "slow"], 0,
-     "slow  start +101.000 ms  took 199.000 ms\n  base  start +10.000 ms  took 90.000 ms  provides 'b'\n", ""),
+    (DIAMOND, ["critical-chain"], 0, CHAIN, NOTE),
+    (DIAMOND, ["critical-chain", "slow"], 0, "slow (unknown)  start +101.000 ms  took 199.000 ms\n"
+     "  base (unknown)  start +10.000 ms  took 90.000 ms  provides 'b'\n", NOTE),
     (DIAMOND, ["critical-chain", "absent"], 1, "",
-     f"dawnstep-analyze: {{root}}{LOG}: no activation of 'absent' in the profile\n"),
+     NOTE + f"dawnstep-analyze: {{root}}{LOG}: no activation of 'absent' in the profile\n"),
     (DIAMOND, ["tags"], 0, "b\nx\ny\n", ""),
     ({P + ODD + ".json": plugin(["b"], preemptive=True), P + 'say"hi\\.json': plugin([], ["b", "gone"]),
       P + "readme.txt": ""}, ["dot"], 0,
@@ -75,9 +84,9 @@ ROWS = [
      '  p1 -> p0 [label="json plugins"];\n  p2 -> p0 [label="json plugins"];\n  p1 -> p2 [label="b"];\n'
      '  m0 [label="gone (no provider)", shape=plaintext, fontcolor=red];\n'
      '  m0 -> p2 [label="gone", style=dashed];\n}\n', f"Skipping {{root}}{P}readme.txt: unknown type\n"),
-    # verify: 0 clean, 1 warnings, 2 files that do not load.
+    # verify: 0 clean, 1 warnings only, 2 errors.
     ({}, ["verify"], 0, "0 files checked: 0 errors, 0 warnings\n", ""),
-    (CYCLES, ["verify"], 1, WARN + "3 files checked: 0 errors, 6 warnings\n", ""),
+    (CYCLES, ["verify"], 2, WARN + "3 files checked: 8 errors, 1 warning\n", ""),
     ({"/d.json/x": ""}, ["verify", "--", "-odd.json", "-odd.json", "{root}/d.json"], 2,
      "Skipping -odd.json: No such file or directory\nSkipping {root}/d.json: Is a directory\n"
      "2 files checked: 2 errors, 0 warnings\n", ""),
@@ -86,7 +95,7 @@ ROWS = [
 ROWS += [({}, args, 2, "", f"dawnstep-analyze {args[0]}: {reason}\n"
           f"Run 'dawnstep-analyze {args[0]} --help' for its usage.\n") for args, reason in [
     (["blame", "extra"], "unexpected argument extra"), (["blame", "--", "--log"], "unexpected argument --log"),
-    (["blame", "-x"], "unknown option -x"), (["plot", "--log"], "option --log needs a file"),
+    (["blame", "-x"], "unknown option -x"), (["plot", "--log"], "option --log needs a value"),
     (["dot", "--log", "x"], "unknown option --log"), (["tags", "--log", "x"], "unknown option --log"),
     (["critical-chain", "a", "b"], "unexpected argument b")]]
 
@@ -111,15 +120,15 @@ class AnalyzerTest(RootCase):
                     self.assertEqual(want.removesuffix("..."), got[:len(want) - 3] if want.endswith("...") else got)
                 self.assertEqual((before, False), (self.snapshot(), os.path.exists(self.root.file("/run/hkn"))))
 
-    def test_plot_draws_one_bar_per_record_the_chain_in_red(self):
+    def test_plot_draws_one_bar_per_record_the_chain_marked(self):
         for path, text in {**DIAMOND, LOG: BOOT.replace("odd] sysboot: name ", "a<&>\"'\x01\ufffe")}.items():
             self.root.write(path, text)
         run = self.root.run("plot", program=ANALYZE)
-        self.assertEqual((0, ""), (run.status, run.err))
-        bars = re.findall(r'end">(.*)</text>\n<rect class="(bar(?: critical)?)"', run.out)
-        self.assertEqual([("pre", "bar critical"), ("base", "bar"), ("fast", "bar"), ("slow", "bar"),
-                          ("late", "bar critical"), ("top", "bar"), ("a&lt;&amp;&gt;&quot;&apos;\ufffd\ufffd", "bar"),
-                          ("end-autoconf", "bar critical")], bars)
+        self.assertEqual((0, NOTE.replace("{root}", self.root.path)), (run.status, run.err))
+        bars = re.findall(r'end">(.*)</text>\n<rect class="bar outcome-unknown( critical)?"', run.out)
+        self.assertEqual([("pre", " critical"), ("base", ""), ("fast", ""), ("slow", ""),
+                          ("late", " critical"), ("top", ""), ("a&lt;&amp;&gt;&quot;&apos;\ufffd\ufffd", ""),
+                          ("end-autoconf", " critical")], bars)
 
 
 if __name__ == "__main__":

@@ -45,6 +45,14 @@ std::optional<Activation> ParseRecord(const std::string& line) {
   return Activation{line.substr(nameAt), *start, *end};
 }
 
+std::optional<Micros> KernelTime(const std::string& digits) {
+  if (digits.empty() || digits.size() > 18 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::stoll(digits);
+}
+
 }  // namespace
 
 std::string FormatMillis(Micros micros) {
@@ -53,6 +61,21 @@ std::string FormatMillis(Micros micros) {
   uint64_t magnitude = micros < 0 ? 0 - static_cast<uint64_t>(micros) : micros;
   char text[40];
   snprintf(text, sizeof text, "%s%" PRIu64 ".%03" PRIu64, sign, magnitude / 1000, magnitude % 1000);
+  return text;
+}
+
+std::string FormatProfileTime(Micros time) {
+  time_t seconds = static_cast<time_t>(time / 1000000);
+  int64_t micros = time % 1000000;
+  if (micros < 0) {
+    micros += 1000000;
+    --seconds;
+  }
+  tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[64];
+  size_t length = strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  snprintf(text + length, sizeof text - length, ".%06" PRId64, micros);
   return text;
 }
 
@@ -97,6 +120,7 @@ BootProfile ReadBootProfile(std::istream& in) {
     if (line.starts_with(kHeader)) {
       profile = BootProfile();  // a new boot begins
       inTrailer = false;
+      profile.kernel = KernelTime(line.substr(sizeof kHeader - 1));
     } else if (line == kTrailer) {
       inTrailer = true;
     } else if (inTrailer && (time = LabelledTime(line, kStart))) {

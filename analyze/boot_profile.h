@@ -21,6 +21,7 @@ struct Activation {
 
 // What one boot wrote to the timing profile.
 struct BootProfile {
+  std::optional<Micros> kernel;         // kernel initialisation time, from the first line
   std::vector<Activation> activations;  // in file order
   std::optional<Micros> start;          // the trailer's Start; absent when the run did not end
   std::optional<Micros> end;
@@ -35,6 +36,9 @@ struct BootProfile {
 // Reads "YYYY-MM-DD HH:MM:SS.uuuuuu" (UTC); nothing when the text is not
 // exactly of that form.
 std::optional<Micros> ParseProfileTime(const std::string& text);
+
+// The profile's own form of a time: "YYYY-MM-DD HH:MM:SS.uuuuuu" (UTC).
+std::string FormatProfileTime(Micros time);
 
 // Milliseconds with three decimals, e.g. 1234.500 for 1234500 µs.
 std::string FormatMillis(Micros micros);

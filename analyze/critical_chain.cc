@@ -78,11 +78,14 @@ std::vector<ChainLink> CriticalChain(const BootProfile& profile, const PluginGra
   return chain;
 }
 
-void WriteCriticalChain(const std::vector<ChainLink>& chain, Micros origin, std::ostream& out) {
+void WriteCriticalChain(const std::vector<ChainLink>& chain, Micros origin,
+                        const std::function<std::string(const std::string&)>& outcomeOf,
+                        std::ostream& out) {
   std::string indent;
   for (const ChainLink& link : chain) {
     Micros offset = link.activation->start - origin;
-    out << indent << link.activation->name << "  start " << (offset < 0 ? "" : "+")
+    out << indent << link.activation->name << " (" << outcomeOf(link.activation->name)
+        << ")  start " << (offset < 0 ? "" : "+")
         << FormatMillis(offset) << " ms  took " << FormatMillis(link.activation->Duration())
         << " ms";
     if (!link.tag.empty()) {
@@ -91,6 +94,16 @@ void WriteCriticalChain(const std::vector<ChainLink>& chain, Micros origin, std:
     out << '\n';
     indent += "  ";
   }
+}
+
+nlohmann::json CriticalChainJson(const std::vector<ChainLink>& chain, Micros origin) {
+  nlohmann::json links = nlohmann::json::array();
+  for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
+    links.push_back({{"plugin", link->activation->name},
+                     {"offset_us", link->activation->start - origin},
+                     {"duration_us", link->activation->Duration()}});
+  }
+  return links;
 }
 
 }  // namespace dawnstep::analyze

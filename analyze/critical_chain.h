@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,8 +28,15 @@ std::vector<ChainLink> CriticalChain(const BootProfile& profile, const PluginGra
                                      const std::string& from);
 
 // One line per link, each indented two blanks deeper than the one before:
-// name, "  start +S ms  took D ms" (S counted from `origin`), then for every
-// link but the first "  provides 'TAG'" or "  preemptive provider of 'TAG'".
-void WriteCriticalChain(const std::vector<ChainLink>& chain, Micros origin, std::ostream& out);
+// name, " (OUTCOME)", "  start +S ms  took D ms" (S counted from `origin`),
+// then for every link but the first "  provides 'TAG'" or "  preemptive
+// provider of 'TAG'".
+void WriteCriticalChain(const std::vector<ChainLink>& chain, Micros origin,
+                        const std::function<std::string(const std::string&)>& outcomeOf,
+                        std::ostream& out);
+
+// The chain first to last (the reverse of the listing), as an array of
+// {plugin, offset_us, duration_us}.
+nlohmann::json CriticalChainJson(const std::vector<ChainLink>& chain, Micros origin);
 
 }  // namespace dawnstep::analyze

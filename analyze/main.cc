@@ -1,6 +1,8 @@
-// dawnstep-analyze: reads what a boot left behind (the timing profile) and
-// the installed plugins, and reports on them. It never activates a plugin
-// and writes nothing but its own output.
+// dawnstep-analyze: reads what a boot left behind (the timing profile and
+// the node records) and the installed plugins, and reports on them. It
+// never activates a plugin and writes nothing but its own output.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -10,16 +12,22 @@
 #include <iostream>
 #include <map>
 #include <sstream>
-#include <stdexcept>
 
+#include "analyze/arguments.h"
 #include "analyze/blame.h"
-#include "analyze/boot_profile.h"
+#include "analyze/boot.h"
 #include "analyze/critical_chain.h"
 #include "analyze/dot.h"
+#include "analyze/json_output.h"
 #include "analyze/plot.h"
-#include "analyze/plugin_graph.h"
+#include "analyze/simulate.h"
+#include "analyze/simulation_report.h"
 #include "analyze/stdout_diversion.h"
+#include "analyze/time_report.h"
+#include "analyze/trace.h"
+#include "analyze/usage.h"
 #include "analyze/verify.h"
+#include "analyze/why.h"
 #include "cli/orvocli.h"
 #include "log/hkn_buffer.h"
 #include "platform/root.h"
@@ -33,48 +41,37 @@ namespace {
 const char kProgram[] = "dawnstep-analyze";
 const int kUsageError = 2;
 
-const char kUsage[] =
-    "Usage: dawnstep-analyze COMMAND [OPTION...] [ARGUMENT...]\n"
-    "\n"
-    "Reports on the last boot's activations and on the installed plugins.\n"
-    "Reads files only: activates nothing and writes nothing but its output.\n"
-    "\n"
-    "Commands:\n"
-    "  blame                    activations of the last boot, longest first\n"
-    "  critical-chain [PLUGIN]  the chain of plugins that decided when activation\n"
-    "                           ended (or when PLUGIN started)\n"
-    "  plot                     an SVG timeline of the last boot\n"
-    "  dot                      the plugin dependency graph in Graphviz dot\n"
-    "  verify [FILE...]         check plugin files without activating them\n"
-    "  tags                     the tags the installed plugins provide or require\n"
-    "\n"
-    "Run 'dawnstep-analyze COMMAND --help' for one command's options.\n";
-
-// A command line error: reported with the command's usage hint.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
 struct Command {
   const char* help;
-  bool takesLog;       // accepts --log FILE
+  std::vector<std::string> options;
+  size_t minOperands;
   size_t maxOperands;  // SIZE_MAX: any number
-  std::function<int(const std::string& log, const std::vector<std::string>& operands)> run;
+  std::function<int(const Arguments&)> run;
 };
 
-std::string DefaultLog() { return RootPath("/var/log/sysboot.log"); }
+void Note(const std::string& message) { std::cerr << kProgram << ": " << message << '\n'; }
 
-BootProfile ReadProfile(const std::string& path) {
+std::string LogPath(const Arguments& args) {
+  return args.Last("log", RootPath("/var/log/sysboot.log"));
+}
+
+// The timing profile; nothing (and a note on what is lost) when it cannot
+// be read.
+std::optional<BootProfile> ReadProfile(const std::string& path, const char* lost) {
   std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot open " + path + ": " + strerror(errno));
+  if (!in) {
+    Note("cannot open " + path + ": " + strerror(errno) + "; " + lost);
+    return std::nullopt;
+  }
   BootProfile profile = ReadBootProfile(in);
-  if (in.bad()) throw std::runtime_error("cannot read " + path + ": " + strerror(errno));
+  if (in.bad()) {
+    Note("cannot read " + path + ": " + strerror(errno) + "; " + lost);
+    return std::nullopt;
+  }
   for (const std::string& line : profile.malformed) {
-    std::cerr << kProgram << ": " << path << ": ignoring unrecognised " << line << '\n';
+    Note(path + ": ignoring unrecognised " + line);
   }
-  if (profile.activations.empty()) {
-    std::cerr << kProgram << ": " << path << ": no activation records\n";
-  }
+  if (profile.activations.empty()) Note(path + ": no activation records");
   return profile;
 }
 
@@ -86,55 +83,223 @@ PluginGraph InstalledPlugins() {
   return PluginGraph(RegisteredPlugins());
 }
 
-std::string Operand(const std::vector<std::string>& operands) {
-  return operands.empty() ? "" : operands.front();
+// The node records of the last boot; a missing alert file only means that
+// nothing was alerted.
+std::optional<BootRecords> ReadRecords() {
+  std::string error, ignored;
+  std::vector<NodeRecord> log = ReadNodeFile(RootPath("/run/hkn/system.log"), error);
+  if (!error.empty()) {
+    Note("cannot open " + error + "; plugin outcomes not shown");
+    return std::nullopt;
+  }
+  return ReadBootRecords(log, ReadNodeFile(RootPath("/run/hkn/system.sysAlert"), ignored),
+                         ReadNodeFile(RootPath("/run/hkn/system.progressTerm.progressText"), ignored));
 }
 
-int Blame(const std::string& log, const std::vector<std::string>&) {
-  WriteBlame(ReadProfile(log), std::cout);
+Boot LoadBoot(const Arguments& args, const char* lostWithoutProfile) {
+  std::optional<BootProfile> profile = ReadProfile(LogPath(args), lostWithoutProfile);
+  std::optional<BootRecords> records = ReadRecords();
+  PluginGraph graph = InstalledPlugins();
+  return MakeBoot(profile.value_or(BootProfile()), profile.has_value(),
+                  records.value_or(BootRecords()), records.has_value(), std::move(graph));
+}
+
+// A command that shows times only has nothing to show without a profile.
+Boot LoadTimedBoot(const Arguments& args) {
+  std::string path = LogPath(args);
+  if (access(path.c_str(), R_OK) != 0) {
+    throw std::runtime_error("cannot open " + path + ": " + strerror(errno));
+  }
+  Boot boot = LoadBoot(args, "nothing to show");
+  if (!boot.haveProfile) throw std::runtime_error("no timing profile to report on");
+  return boot;
+}
+
+std::function<std::string(const std::string&)> OutcomeOf(const Boot& boot) {
+  return [&boot](const std::string& name) {
+    const PluginRun* run = boot.Find(name);
+    return run != nullptr ? OutcomeText(run->outcome) : std::string("unknown");
+  };
+}
+
+int Blame(const Arguments& args) {
+  Boot boot = LoadBoot(args, "durations not shown");
+  if (args.Has("json")) {
+    WriteJson(BlameJson(boot), std::cout);
+  } else {
+    WriteBlame(boot, std::cout);
+  }
   return 0;
 }
 
-int CriticalChainCommand(const std::string& log, const std::vector<std::string>& operands) {
-  BootProfile profile = ReadProfile(log);
-  PluginGraph graph = InstalledPlugins();
+int CriticalChainCommand(const Arguments& args) {
+  Boot boot = LoadTimedBoot(args);
+  std::string from = args.operands.empty() ? "" : args.operands.front();
   std::vector<ChainLink> chain;
   try {
-    chain = CriticalChain(profile, graph, Operand(operands));
+    chain = CriticalChain(boot.profile, boot.graph, from);
   } catch (const std::runtime_error& e) {
-    throw std::runtime_error(log + ": " + e.what());
+    throw std::runtime_error(LogPath(args) + ": " + e.what());
   }
-  WriteCriticalChain(chain, profile.Origin(), std::cout);
+  if (args.Has("json")) {
+    WriteJson(CriticalChainJson(chain, boot.profile.Origin()), std::cout);
+  } else {
+    WriteCriticalChain(chain, boot.profile.Origin(), OutcomeOf(boot), std::cout);
+  }
   return 0;
 }
 
-int Plot(const std::string& log, const std::vector<std::string>&) {
-  BootProfile profile = ReadProfile(log);
+int Plot(const Arguments& args) {
+  Boot boot = LoadTimedBoot(args);
+  WritePlot(boot, CriticalChain(boot.profile, boot.graph, ""), std::cout);
+  return 0;
+}
+
+int Time(const Arguments& args) {
+  Boot boot = LoadBoot(args, "times not shown");
+  TimeReport report = MakeTimeReport(boot);
+  if (args.Has("json")) {
+    WriteJson(TimeJson(report), std::cout);
+  } else {
+    WriteTime(report, std::cout);
+  }
+  return 0;
+}
+
+// The error lines of the boot's process logs that name the plugin.
+std::vector<std::string> LoggedFailures(const Boot& boot, const std::string& plugin) {
+  std::vector<std::string> lines;
+  for (const char* file : {"/var/log/dawnstep-orvocli-stdout.log",
+                           "/var/log/dawnstep-native-stdout.log", "/var/log/dawnstep-stdout.log"}) {
+    std::ifstream in(RootPath(file));
+    if (!in) continue;
+    std::stringstream text;
+    text << in.rdbuf();
+    for (std::string& line : FailureLines(text.str(), plugin, boot.records.began)) {
+      lines.push_back(std::string(file) + ": " + line);
+    }
+  }
+  return lines;
+}
+
+int Why(const Arguments& args) {
+  Boot boot = LoadBoot(args, "durations not shown");
+  const std::string& name = args.operands.front();
+  const PluginRun* run = boot.Find(name);
+  if (run == nullptr) {
+    Note("no plugin named '" + name + "' was installed or ran in the last boot");
+    return kUsageError;
+  }
+  std::vector<std::string> failures;
+  if (run->outcome == Outcome::kFailed || run->outcome == Outcome::kOpportunisticFailed) {
+    failures = LoggedFailures(boot, name);
+  }
+  std::vector<std::string> reasons = WhyReasons(boot, *run, failures);
+  if (args.Has("json")) {
+    WriteJson({{"plugin", name}, {"outcome", OutcomeText(run->outcome)}, {"reasons", reasons}},
+              std::cout);
+  } else {
+    std::string indent;
+    for (const std::string& reason : reasons) {
+      std::cout << indent << reason << '\n';
+      indent = "  ";
+    }
+  }
+  return 0;
+}
+
+Replay ReplayOf(const Boot& boot, const Arguments& args) {
+  Replay replay;
+  for (const PluginRun& run : boot.plugins) {
+    if (run.record != nullptr) replay.durations[run.name] = run.record->Duration();
+    if (run.outcome == Outcome::kFailed || run.outcome == Outcome::kOpportunisticFailed ||
+        run.outcome == Outcome::kOpportunisticSkipped) {
+      replay.failing.insert(run.name);
+    }
+    if (run.outcome == Outcome::kSkipped) replay.disabled.insert(run.name);
+  }
+  auto given = args.options.find("duration");
+  for (const std::string& pair : given != args.options.end() ? given->second
+                                                             : std::vector<std::string>()) {
+    size_t equals = pair.rfind('=');
+    if (equals == std::string::npos) {
+      throw UsageError("option --duration needs PLUGIN=MILLISECONDS, not '" + pair + "'");
+    }
+    std::string name = pair.substr(0, equals);
+    if (boot.graph.Named(name).empty()) {
+      throw UsageError("option --duration: no installed plugin named '" + name + "'");
+    }
+    replay.durations[name] =
+        ParseCount("duration", pair.substr(equals + 1), 0, INT64_MAX / 1000) * 1000;
+  }
+  if (args.Has("max-workers")) {
+    replay.maxWorkers = ParseCount("max-workers", args.Last("max-workers"), 1, UINT32_MAX);
+  } else {
+    replay.maxWorkers = RecordedWorkerLimit(boot);
+  }
+  return replay;
+}
+
+int SimulateCommand(const Arguments& args) {
+  Boot boot = LoadBoot(args, "durations taken as 0");
+  Replay replay = ReplayOf(boot, args);
+  Overheads overheads = RecordedOverheads(boot);
+  replay.startDelay = overheads.startDelay;
+  Simulation simulation = Simulate(replay);
+  SimulationReport report = MakeSimulationReport(boot, replay, overheads, std::move(simulation));
+  if (args.Has("json")) {
+    WriteJson(SimulationJson(report), std::cout);
+  } else {
+    WriteSimulation(report, std::cout);
+  }
+  return 0;
+}
+
+int Trace(const Arguments& args) {
+  Boot boot = LoadTimedBoot(args);
+  if (!args.Has("output")) {
+    WriteTrace(boot, std::cout);
+    return 0;
+  }
+  std::string path = args.Last("output");
+  std::ofstream out(path);
+  if (out) WriteTrace(boot, out);
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path + ": " + strerror(errno));
+  return 0;
+}
+
+int Dot(const Arguments& args) {
+  DotOptions options;
+  options.kindTags = !args.Has("no-kind-tags");
+  options.around = args.Last("around");
+  if (args.Has("depth")) {
+    if (!args.Has("around")) throw UsageError("option --depth needs --around");
+    options.depth = ParseCount("depth", args.Last("depth"), 0, 1000000);
+  }
   PluginGraph graph = InstalledPlugins();
-  WritePlot(profile, CriticalChain(profile, graph, ""), std::cout);
+  if (!options.around.empty() && graph.Named(options.around).empty()) {
+    throw UsageError("option --around: no installed plugin named '" + options.around + "'");
+  }
+  WriteDot(graph, options, std::cout);
   return 0;
 }
 
-int Dot(const std::string&, const std::vector<std::string>&) {
-  WriteDot(InstalledPlugins(), std::cout);
+int Tags(const Arguments& args) {
+  PluginGraph graph = InstalledPlugins();
+  if (args.Has("json")) {
+    WriteJson(TagsJson(graph), std::cout);
+    return 0;
+  }
+  for (const std::string& tag : graph.UsedTags()) std::cout << tag << '\n';
   return 0;
-}
-
-int Tags(const std::string&, const std::vector<std::string>&) {
-  for (const std::string& tag : InstalledPlugins().UsedTags()) std::cout << tag << '\n';
-  return 0;
-}
-
-std::string Counted(size_t count, const char* noun) {
-  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 // Without files, the installed set as dawnstep loads it (the built-in
 // plugin too); with files, those files alone, as `dawnstep --plugin` would.
-int Verify(const std::string&, const std::vector<std::string>& operands) {
-  std::vector<std::string> files = operands;
-  std::ostringstream skipped;
-  size_t errors;
+int Verify(const Arguments& args) {
+  std::vector<std::string> files = args.operands;
+  Findings findings;
   {
     StdoutDiversion diversion;
     if (files.empty()) {
@@ -143,104 +308,44 @@ int Verify(const std::string&, const std::vector<std::string>& operands) {
     }
     std::sort(files.begin(), files.end());
     files.erase(std::unique(files.begin(), files.end()), files.end());
-    errors = LoadPluginFiles(files, skipped);
+    LoadPluginFiles(files, findings);
   }
-  std::cout << skipped.str();
-  std::vector<std::string> warnings = PluginWarnings(PluginGraph(RegisteredPlugins()));
+  PluginGraph graph(RegisteredPlugins());
+  AddPluginFindings(graph, findings);
   std::vector<PluginCommands> commandLines = RegisteredCommands();
   if (!commandLines.empty()) {
     // The dispatcher every JSON plugin shares, with the descriptors it read.
-    std::vector<std::string> more = CommandWarnings(commandLines, *Orvocli::SharedDispatcher());
-    warnings.insert(warnings.end(), more.begin(), more.end());
+    AddCommandFindings(commandLines, *Orvocli::SharedDispatcher(), findings);
   }
-  for (const std::string& warning : warnings) std::cout << warning << '\n';
-  std::cout << Counted(files.size(), "file") << " checked: " << Counted(errors, "error") << ", "
-            << Counted(warnings.size(), "warning") << '\n';
-  return errors != 0 ? 2 : warnings.empty() ? 0 : 1;
+  if (args.Has("json")) {
+    WriteJson(FindingsJson(findings), std::cout);
+  } else {
+    WriteFindings(findings, files.size(), std::cout);
+  }
+  return !findings.errors.empty() ? 2 : findings.warnings.empty() ? 0 : 1;
 }
 
 const std::map<std::string, Command>& Commands() {
   static const std::map<std::string, Command> commands = {
-      {"blame",
-       {"Usage: dawnstep-analyze blame [--log FILE]\n"
-        "\n"
-        "Lists the activations of the last boot, longest first: the duration in\n"
-        "milliseconds, right-aligned, then the plugin's name. Equal durations are\n"
-        "ordered by name.\n",
-        true, 0, Blame}},
-      {"critical-chain",
-       {"Usage: dawnstep-analyze critical-chain [--log FILE] [PLUGIN]\n"
-        "\n"
-        "Shows the chain of activations that decided when activation ended (or\n"
-        "when PLUGIN started): from the last activation to finish back through the\n"
-        "plugin it waited for that finished latest, and so on. Each line shows the\n"
-        "start, counted from the profile's Start, and the duration, indented one\n"
-        "step per link, and the tag that links it to the line above.\n",
-        true, 1, CriticalChainCommand}},
-      {"plot",
-       {"Usage: dawnstep-analyze plot [--log FILE] > boot.svg\n"
-        "\n"
-        "Writes an SVG timeline of the last boot to standard output: one bar per\n"
-        "activation, the critical chain in red.\n",
-        true, 0, Plot}},
-      {"dot",
-       {"Usage: dawnstep-analyze dot > plugins.dot\n"
-        "\n"
-        "Writes the dependency graph of the installed plugins in the Graphviz dot\n"
-        "language: an edge from provider to requirer for every required tag,\n"
-        "preemptive providers drawn as octagons, unprovided tags in red.\n",
-        false, 0, Dot}},
-      {"verify",
-       {"Usage: dawnstep-analyze verify [FILE...]\n"
-        "\n"
-        "Loads plugin files without activating them (the installed plugins when no\n"
-        "FILE is given) and reports files that fail to load, required tags that no\n"
-        "plugin provides, requirement cycles, tags with two preemptive providers,\n"
-        "JSON plugin command lines that do not parse and commands that no command\n"
-        "descriptor defines. Native plugin libraries are loaded, so their\n"
-        "initialisers run; no entry point and no command is called.\n"
-        "Exit status: 0 clean, 1 warnings, 2 errors.\n",
-        false, SIZE_MAX, Verify}},
-      {"tags",
-       {"Usage: dawnstep-analyze tags\n"
-        "\n"
-        "Lists every tag that an installed plugin provides or requires, kind tags\n"
-        "excepted, one per line in byte order.\n",
-        false, 0, Tags}},
+      {"blame", {kBlameHelp, {"log", "json"}, 0, 0, Blame}},
+      {"critical-chain", {kCriticalChainHelp, {"log", "json"}, 0, 1, CriticalChainCommand}},
+      {"plot", {kPlotHelp, {"log"}, 0, 0, Plot}},
+      {"time", {kTimeHelp, {"log", "json"}, 0, 0, Time}},
+      {"why", {kWhyHelp, {"log", "json"}, 1, 1, Why}},
+      {"simulate",
+       {kSimulateHelp, {"log", "json", "max-workers", "duration"}, 0, 0, SimulateCommand}},
+      {"trace", {kTraceHelp, {"log", "output"}, 0, 0, Trace}},
+      {"dot", {kDotHelp, {"no-kind-tags", "around", "depth"}, 0, 0, Dot}},
+      {"verify", {kVerifyHelp, {"json"}, 0, SIZE_MAX, Verify}},
+      {"tags", {kTagsHelp, {"json"}, 0, 0, Tags}},
   };
   return commands;
 }
 
-struct Invocation {
-  std::string log;
-  std::vector<std::string> operands;
-  bool help = false;
-};
-
-Invocation ReadArguments(const Command& command, const std::vector<std::string>& args) {
-  Invocation invocation{DefaultLog(), {}, false};
-  bool options = true;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (options && arg == "--") {
-      options = false;
-    } else if (options && (arg == "-h" || arg == "--help")) {
-      invocation.help = true;
-    } else if (options && command.takesLog && arg == "--log") {
-      if (i + 1 == args.size()) throw UsageError("option --log needs a file");
-      invocation.log = args[++i];
-    } else if (options && command.takesLog && arg.starts_with("--log=")) {
-      invocation.log = arg.substr(6);
-    } else if (options && arg.size() > 1 && arg[0] == '-') {
-      throw UsageError("unknown option " + arg);
-    } else {
-      invocation.operands.push_back(arg);
-    }
-  }
-  if (invocation.operands.size() > command.maxOperands) {
-    throw UsageError("unexpected argument " + invocation.operands[command.maxOperands]);
-  }
-  return invocation;
+int UsageFailure(const std::string& command, const std::string& message) {
+  std::cerr << kProgram << " " << command << ": " << message << "\n"
+            << "Run 'dawnstep-analyze " << command << " --help' for its usage.\n";
+  return kUsageError;
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -258,19 +363,21 @@ int Run(const std::vector<std::string>& args) {
               << "Run 'dawnstep-analyze --help' for the list of commands.\n";
     return kUsageError;
   }
-  Invocation invocation;
+  const Command& chosen = command->second;
   try {
-    invocation = ReadArguments(command->second, {args.begin() + 1, args.end()});
+    Arguments parsed = ParseArguments(chosen.options, {args.begin() + 1, args.end()});
+    if (parsed.Has("help")) {
+      std::cout << chosen.help;
+      return 0;
+    }
+    if (parsed.operands.size() > chosen.maxOperands) {
+      throw UsageError("unexpected argument " + parsed.operands[chosen.maxOperands]);
+    }
+    if (parsed.operands.size() < chosen.minOperands) throw UsageError("missing argument");
+    return chosen.run(parsed);
   } catch (const UsageError& e) {
-    std::cerr << kProgram << " " << args[0] << ": " << e.what() << "\n"
-              << "Run 'dawnstep-analyze " << args[0] << " --help' for its usage.\n";
-    return kUsageError;
+    return UsageFailure(args[0], e.what());
   }
-  if (invocation.help) {
-    std::cout << command->second.help;
-    return 0;
-  }
-  return command->second.run(invocation.log, invocation.operands);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@ namespace dawnstep::analyze {
 std::vector<PluginInfo> RegisteredPlugins() {
   std::vector<PluginInfo> plugins;
   for (const Plugin* plugin : Plugin::registry().pendingPlugins) {
-    plugins.push_back(
-        {plugin->name, plugin->provides, plugin->requires_, plugin->preemptiveProvider});
+    plugins.push_back({plugin->name, plugin->provides, plugin->requires_,
+                       plugin->preemptiveProvider, !plugin->nothingToStart});
   }
   return plugins;
 }
@@ -59,6 +59,19 @@ std::vector<size_t> PluginGraph::Named(const std::string& name) const {
     if (list[i].name == name) named.push_back(i);
   }
   return named;
+}
+
+nlohmann::json TagsJson(const PluginGraph& graph) {
+  nlohmann::json tags = nlohmann::json::array();
+  for (const std::string& tag : graph.UsedTags()) {
+    nlohmann::json providers = nlohmann::json::array(), requirers = nlohmann::json::array();
+    for (const PluginInfo& plugin : graph.plugins()) {
+      if (plugin.provides.count(tag) != 0) providers.push_back(plugin.name);
+      if (plugin.requires_.count(tag) != 0) requirers.push_back(plugin.name);
+    }
+    tags.push_back({{"tag", tag}, {"providers", providers}, {"requirers", requirers}});
+  }
+  return tags;
 }
 
 }  // namespace dawnstep::analyze

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "plugin/plugin.h"
 
 namespace dawnstep::analyze {
@@ -13,6 +15,7 @@ struct PluginInfo {
   TagSet provides;
   TagSet requires_;
   bool preemptiveProvider = false;
+  bool hasWork = true;  // false: nothing to start, completed without a worker
 };
 
 // The registered plugins, in registration order.
@@ -49,5 +52,8 @@ class PluginGraph {
  private:
   std::vector<PluginInfo> list;
 };
+
+// The used tags in byte order as an array of {tag, providers, requirers}.
+nlohmann::json TagsJson(const PluginGraph& graph);
 
 }  // namespace dawnstep::analyze

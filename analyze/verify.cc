@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <deque>
+#include <fstream>
 #include <map>
+#include <regex>
+#include <sstream>
 
 #include "json/json_plugin.h"
 #include "platform/tolvar/option_parser.h"
@@ -28,17 +31,51 @@ std::string LoadablePath(const std::string& path) {
   return path.find('/') == std::string::npos ? "./" + path : path;
 }
 
-std::vector<std::string> UnprovidedTags(const PluginGraph& graph) {
-  std::vector<std::string> warnings;
+std::string FileOf(const Findings& findings, const std::string& plugin) {
+  auto found = findings.files.find(plugin);
+  return found != findings.files.end() ? found->second : "(built in)";
+}
+
+void UnprovidedTags(const PluginGraph& graph, Findings& findings) {
   for (const PluginInfo& plugin : graph.plugins()) {
     for (const std::string& tag : plugin.requires_) {
       if (!PluginGraph::IsKindTag(tag) && graph.ProvidersOf(tag).empty()) {
-        warnings.push_back("warning: plugin '" + plugin.name + "' requires tag '" + tag +
-                           "', which no plugin provides");
+        findings.warnings.push_back({FileOf(findings, plugin.name),
+                                     "plugin '" + plugin.name + "' requires tag '" + tag +
+                                         "', which no plugin provides"});
       }
     }
   }
-  return warnings;
+}
+
+// The loader names members as its code does (meta["provides"]); say it
+// the way the file spells them.
+std::string MemberAsSpelled(const std::string& message) {
+  static const std::regex member(R"re((plugin|meta)\["([^"]*)"\])re");
+  std::smatch found;
+  if (!std::regex_search(message, found, member)) return "";
+  return found[1] == "meta" ? "member \"" + found[2].str() + "\" of \"metadata\""
+                            : "member \"" + found[2].str() + "\"";
+}
+
+// Where nlohmann's parser stopped, as "line L, column C" of the file.
+std::string SyntaxErrorPlace(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string content = text.str();
+  try {
+    nlohmann::json parsed = nlohmann::json::parse(content);
+    return "";
+  } catch (const nlohmann::json::parse_error& e) {
+    size_t end = std::min(e.byte == 0 ? 0 : e.byte - 1, content.size());
+    size_t line = 1 + std::count(content.begin(), content.begin() + end, '\n');
+    size_t lineStart = content.rfind('\n', end == 0 ? 0 : end - 1);
+    size_t column = end - (lineStart == std::string::npos || end == 0 ? 0 : lineStart + 1) + 1;
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+  } catch (const std::exception&) {
+  }
+  return "";
 }
 
 // Strongly connected components of the waits-for graph (Tarjan).
@@ -94,8 +131,8 @@ class Components {
 };
 
 // The shortest requirement chain from `start` back to itself inside
-// `component` (breadth first, in blocker order), as a warning.
-std::string CycleWarning(const PluginGraph& graph, const std::vector<size_t>& component) {
+// `component` (breadth first, in blocker order), as an error message.
+std::string CycleMessage(const PluginGraph& graph, const std::vector<size_t>& component) {
   size_t start = component.front();
   std::map<size_t, Blocker> reachedBy;  // node -> the step that reached it first
   std::deque<size_t> queue{start};
@@ -121,7 +158,7 @@ std::string CycleWarning(const PluginGraph& graph, const std::vector<size_t>& co
                     graph.plugins()[node].name);
     node = step.plugin;
   } while (node != start);
-  std::string warning = "warning: requirement cycle: ";
+  std::string warning = "requirement cycle: ";
   for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
     warning += (step == steps.rbegin() ? "" : ", ") + *step;
   }
@@ -136,18 +173,19 @@ bool InCycle(const PluginGraph& graph, const std::vector<size_t>& component) {
   return false;
 }
 
-std::vector<std::string> Cycles(const PluginGraph& graph) {
+void Cycles(const PluginGraph& graph, Findings& findings) {
   std::vector<std::vector<size_t>> cycles;
   for (const std::vector<size_t>& component : Components(graph).found) {
     if (InCycle(graph, component)) cycles.push_back(component);
   }
   std::sort(cycles.begin(), cycles.end());
-  std::vector<std::string> warnings;
-  for (const std::vector<size_t>& cycle : cycles) warnings.push_back(CycleWarning(graph, cycle));
-  return warnings;
+  for (const std::vector<size_t>& cycle : cycles) {
+    findings.errors.push_back({FileOf(findings, graph.plugins()[cycle.front()].name),
+                               CycleMessage(graph, cycle)});
+  }
 }
 
-std::vector<std::string> RivalPreemptiveProviders(const PluginGraph& graph) {
+void RivalPreemptiveProviders(const PluginGraph& graph, Findings& findings) {
   std::map<std::string, std::vector<size_t>> preemptive;
   const std::vector<PluginInfo>& plugins = graph.plugins();
   for (size_t i = 0; i < plugins.size(); ++i) {
@@ -156,68 +194,71 @@ std::vector<std::string> RivalPreemptiveProviders(const PluginGraph& graph) {
       if (!PluginGraph::IsKindTag(tag)) preemptive[tag].push_back(i);
     }
   }
-  std::vector<std::string> warnings;
   for (const auto& [tag, providers] : preemptive) {
     if (providers.size() < 2) continue;
     std::string names;
     for (size_t provider : providers) names += (names.empty() ? "" : ", ") + plugins[provider].name;
-    warnings.push_back("warning: tag '" + tag + "' has " + std::to_string(providers.size()) +
-                       " preemptive providers, which hold each other back: " + names);
+    findings.errors.push_back({FileOf(findings, plugins[providers.front()].name),
+                               "tag '" + tag + "' has " + std::to_string(providers.size()) +
+                                   " preemptive providers, which hold each other back: " + names});
   }
-  return warnings;
-}
-
-// The command path as the dispatcher names it in its errors.
-std::string JoinWords(const std::vector<std::string>& words) {
-  std::string joined;
-  for (size_t i = 0; i < words.size(); ++i) joined += (i == 0 ? "" : " ") + words[i];
-  return joined;
 }
 
 void CheckLines(const std::string& plugin, const char* operation,
                 const std::vector<std::string>& lines, const Tolvar::AutoCli::Dispatcher& commands,
-                std::vector<std::string>& warnings) {
+                Findings& findings) {
   for (const std::string& line : lines) {
     Tolvar::AutoCli::OptionParser parser;
     if (parser.ParseString(line)) continue;  // blank or a comment: nothing to run
-    std::string head = "warning: plugin '" + plugin + "' " + operation + " command '" + line + "' ";
+    std::string head = "plugin '" + plugin + "' " + operation + " command '" + line + "' ";
     for (const std::string& error : parser.GetParseErrors()) {
-      warnings.push_back(head + "does not parse: " + error);
+      findings.errors.push_back({FileOf(findings, plugin), head + "does not parse: " + error});
     }
-    if (parser.GetParseErrors().empty() && !commands.Defines(parser.GetCommandPath())) {
-      warnings.push_back(head + "calls '" + JoinWords(parser.GetCommandPath()) +
-                         "', which no command descriptor defines");
+    if (!parser.GetParseErrors().empty()) continue;
+    for (const std::string& error :
+         commands.Check(parser.GetCommandPath(), parser.GetCommandParameters())) {
+      findings.errors.push_back({FileOf(findings, plugin), head + "is refused: " + error});
     }
   }
 }
 
+nlohmann::json FindingList(const std::vector<Finding>& list) {
+  nlohmann::json array = nlohmann::json::array();
+  for (const Finding& finding : list) {
+    array.push_back({{"file", finding.file}, {"message", finding.message}});
+  }
+  return array;
+}
+
+std::string Counted(size_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 }  // namespace
 
-size_t LoadPluginFiles(const std::vector<std::string>& paths, std::ostream& out) {
-  size_t failures = 0;
+void LoadPluginFiles(const std::vector<std::string>& paths, Findings& findings) {
   for (const std::string& path : paths) {
     std::string reason = Unreadable(path);
     if (reason.empty()) {
       try {
         Plugin::LoadPlugin(LoadablePath(path));
+        findings.files[Plugin::registry().pendingPlugins.back()->name] = path;
       } catch (const std::exception& e) {
         reason = e.what();
+        std::string place = path.ends_with(".json") ? SyntaxErrorPlace(path) : "";
+        std::string member = MemberAsSpelled(reason);
+        if (!place.empty()) reason += " (JSON syntax error at " + place + ")";
+        if (place.empty() && !member.empty()) reason += " (" + member + ")";
       }
     }
-    if (!reason.empty()) {
-      out << "Skipping " << path << ": " << reason << '\n';
-      ++failures;
-    }
+    if (!reason.empty()) findings.errors.push_back({path, reason, true});
   }
-  return failures;
 }
 
-std::vector<std::string> PluginWarnings(const PluginGraph& graph) {
-  std::vector<std::string> warnings = UnprovidedTags(graph);
-  for (std::vector<std::string> more : {Cycles(graph), RivalPreemptiveProviders(graph)}) {
-    warnings.insert(warnings.end(), more.begin(), more.end());
-  }
-  return warnings;
+void AddPluginFindings(const PluginGraph& graph, Findings& findings) {
+  UnprovidedTags(graph, findings);
+  Cycles(graph, findings);
+  RivalPreemptiveProviders(graph, findings);
 }
 
 std::vector<PluginCommands> RegisteredCommands() {
@@ -231,14 +272,29 @@ std::vector<PluginCommands> RegisteredCommands() {
   return found;
 }
 
-std::vector<std::string> CommandWarnings(const std::vector<PluginCommands>& plugins,
-                                         const Tolvar::AutoCli::Dispatcher& commands) {
-  std::vector<std::string> warnings;
+void AddCommandFindings(const std::vector<PluginCommands>& plugins,
+                        const Tolvar::AutoCli::Dispatcher& commands, Findings& findings) {
   for (const PluginCommands& plugin : plugins) {
-    CheckLines(plugin.plugin, "start", plugin.start, commands, warnings);
-    CheckLines(plugin.plugin, "apply_host_profile", plugin.hostProfile, commands, warnings);
+    CheckLines(plugin.plugin, "start", plugin.start, commands, findings);
+    CheckLines(plugin.plugin, "apply_host_profile", plugin.hostProfile, commands, findings);
   }
-  return warnings;
+}
+
+void WriteFindings(const Findings& findings, size_t fileCount, std::ostream& out) {
+  for (const Finding& error : findings.errors) {
+    if (error.unloaded) {
+      out << "Skipping " << error.file << ": " << error.message << '\n';
+    } else {
+      out << "error: " << error.message << '\n';
+    }
+  }
+  for (const Finding& warning : findings.warnings) out << "warning: " << warning.message << '\n';
+  out << Counted(fileCount, "file") << " checked: " << Counted(findings.errors.size(), "error")
+      << ", " << Counted(findings.warnings.size(), "warning") << '\n';
+}
+
+nlohmann::json FindingsJson(const Findings& findings) {
+  return {{"errors", FindingList(findings.errors)}, {"warnings", FindingList(findings.warnings)}};
 }
 
 }  // namespace dawnstep::analyze

@@ -17,9 +17,9 @@ TEST(Orvocli, OneDispatcherReadsTheFourCommandDirectoriesInOrder) {
   const std::string base = root.Path("/usr/lib/corvane/orvocli");
   EXPECT_EQ(shared->Directories(), (std::vector<std::string>{base, base + "/int",
                                                               base + "/int/ext", base + "/ext"}));
-  EXPECT_TRUE(shared->Defines({"a", "b", "c"}));
-  EXPECT_TRUE(shared->Defines({"a b", "c"}));
-  EXPECT_FALSE(shared->Defines({"a", "b"}));
+  EXPECT_TRUE(shared->Check({"a", "b", "c"}, {}).empty());
+  EXPECT_TRUE(shared->Check({"a b", "c"}, {}).empty());
+  EXPECT_EQ(shared->Check({"a", "b"}, {}), std::vector<std::string>{"Unknown command 'a b'"});
   Orvocli::ResetDispatcher();
 }
 

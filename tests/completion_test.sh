@@ -20,10 +20,10 @@ while IFS='|' read -r expected words; do
   [[ $got == "$expected" ]] || { echo "FAIL: $words -> '$got', not '$expected'" >&2; failures+=1; }
 done <<EOF_TABLE
 $options|dawnstep ''
-net.json,lib.so net.json,libstore.so net.json,net.json|dawnstep --plugin net.json,
+net.json,lib.so net.json,libstore.so|dawnstep --plugin net.json,
 x,store|dawnstep --disable x,s
 net network two\\ words|dawnstep --requires ''
---help blame critical-chain dot plot tags verify|dawnstep-analyze ''
+--help blame critical-chain dot plot simulate tags time trace verify why|dawnstep-analyze ''
 end-autoconf net store|dawnstep-analyze critical-chain ''
 a.json b.so sub|dawnstep-analyze verify ''
 EOF_TABLE

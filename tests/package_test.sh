@@ -75,7 +75,7 @@ done
 root=$work/root set=$work/set
 mkdir -p "$root/usr/lib/corvane/orvocli/bin" "$set"
 cat >"$root/usr/lib/corvane/orvocli/time.json" <<'EOF'
-{"namespace": "system time", "commands": [{"name": "set", "handler": "bin/time-set"}]}
+{"namespace": "system time", "commands": [{"name": "set", "handler": "bin/time-set", "parameters": [{"name": "source"}]}]}
 EOF
 printf '#!/bin/sh\ntouch "$DAWNSTEP_ROOT/handler-ran"\n' >"$root/usr/lib/corvane/orvocli/bin/time-set"
 chmod +x "$root/usr/lib/corvane/orvocli/bin/time-set"
@@ -88,14 +88,14 @@ status=0
 DAWNSTEP_ROOT=$root "$stage/usr/bin/dawnstep-analyze" verify "$set/libntp.so" "$set/clock.json" \
     >"$work/verify.out" 2>"$work/verify.err" || status=$?
 cat >"$work/verify.expected" <<'EOF'
+error: plugin 'clock' start command 'system clock set' is refused: Unknown command 'system clock set'
+error: plugin 'clock' start command 'system time set '' does not parse: Unterminated quote
 warning: plugin 'clock' requires tag 'gps', which no plugin provides
 warning: plugin 'ntp' requires tag 'network', which no plugin provides
-warning: plugin 'clock' start command 'system clock set' calls 'system clock set', which no command descriptor defines
-warning: plugin 'clock' start command 'system time set '' does not parse: Unterminated quote
-2 files checked: 0 errors, 4 warnings
+2 files checked: 2 errors, 2 warnings
 EOF
 diff -u "$work/verify.expected" "$work/verify.out" >&2 || fail "verify report"
-[[ $status -eq 1 ]] || fail "verify exit status $status, expected 1"
+[[ $status -eq 2 ]] || fail "verify exit status $status, expected 2"
 [[ ! -s $work/verify.err ]] || { cat "$work/verify.err" >&2; fail "verify wrote to standard error"; }
 [[ ! -e $root/handler-ran && ! -e $root/.runonce && ! -e $root/run ]] ||
     fail "verify ran a handler or wrote under the root"

@@ -149,31 +149,40 @@ void Dispatcher::AddExternalDirectory(const std::string& directory) {
   }
 }
 
-bool Dispatcher::Defines(const std::vector<std::string>& commandPath) const {
-  return commands.count(Join(commandPath)) != 0;
+const CommandDefinition* Dispatcher::Prepare(const std::string& path, const Parameters& given,
+                                             std::vector<std::string>& arguments,
+                                             std::vector<std::string>& errors) const {
+  auto found = commands.find(path);
+  if (found == commands.end()) {
+    errors.push_back("Unknown command '" + path + "'");
+    return nullptr;
+  }
+  arguments = Arguments(found->second, given, errors);
+  return errors.empty() ? &found->second : nullptr;
+}
+
+std::vector<std::string> Dispatcher::Check(const std::vector<std::string>& commandPath,
+                                           const Parameters& parameters) const {
+  std::vector<std::string> arguments, errors;
+  Prepare(Join(commandPath), parameters, arguments, errors);
+  return errors;
 }
 
 void Dispatcher::ExecuteCommand(std::shared_ptr<CommandInput> input,
                                 std::shared_ptr<CommandOutput> output) {
   std::string path = Join(input->GetCommandPath());
-  auto found = commands.find(path);
-  if (found == commands.end()) {
-    output->AddError("Unknown command '" + path + "'");
-    return;
-  }
-  const CommandDefinition& command = found->second;
-  std::vector<std::string> errors;
-  std::vector<std::string> arguments = Arguments(command, input->GetParameters(), errors);
+  std::vector<std::string> arguments, errors;
+  const CommandDefinition* command = Prepare(path, input->GetParameters(), arguments, errors);
   for (const std::string& error : errors) output->AddError(error);
-  if (!errors.empty()) return;
+  if (command == nullptr) return;
 
   HandlerOutcome outcome;
   try {
-    outcome = RunHandler(command.handler, arguments,
+    outcome = RunHandler(command->handler, arguments,
                          {"ORVOCLI_COMMAND=" + path,
                           "ORVOCLI_DISPATCHER=" + input->GetDispatcher()});
   } catch (const std::system_error& e) {
-    output->AddError("cannot run " + command.handler + ": " + e.code().message());
+    output->AddError("cannot run " + command->handler + ": " + e.code().message());
     return;
   }
   if (WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 0) {

@@ -27,13 +27,20 @@ class Dispatcher {
   void ExecuteCommand(std::shared_ptr<CommandInput> input,
                       std::shared_ptr<CommandOutput> output);
 
-  // Whether ExecuteCommand would find a command for these path words; runs
-  // nothing.
-  bool Defines(const std::vector<std::string>& commandPath) const;
+  // The error lines ExecuteCommand would give for this command before
+  // starting its handler; runs nothing.
+  std::vector<std::string> Check(const std::vector<std::string>& commandPath,
+                                 const Parameters& parameters) const;
 
   const std::vector<std::string>& Directories() const { return directories; }
 
  private:
+  // The command `path` names, with its handler's arguments in `arguments`;
+  // nullptr, with the reasons in `errors`, when the handler may not run.
+  const CommandDefinition* Prepare(const std::string& path, const Parameters& given,
+                                   std::vector<std::string>& arguments,
+                                   std::vector<std::string>& errors) const;
+
   std::vector<std::string> directories;
   std::map<std::string, CommandDefinition> commands;
 };

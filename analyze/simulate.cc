@@ -1,0 +1,101 @@
+#include "analyze/simulate.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "plugin/scheduler.h"
+
+namespace dawnstep::analyze {
+namespace {
+
+// Plugins run for their recorded durations on a virtual clock, which
+// advances to the next end whenever the scheduler waits for results.
+class SimulatedWorkers final : public WorkerSide {
+ public:
+  SimulatedWorkers(const Replay& replay, Simulation& out) : replay(replay), out(out) {}
+
+  bool ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) override {
+    if ((flags & Plugin::SkipPlugin) != 0 || plugin->nothingToStart || plugin->disabled) {
+      out.timeline.activations.push_back({plugin->name, now, now});
+      completed.emplace_back(plugin, 0);
+      return true;
+    }
+    if (!CanTakeWork()) return false;
+    auto duration = replay.durations.find(plugin->name);
+    // One hand-over at a time, as the scheduler's single process does.
+    Micros start = std::max(now, handedOver) + replay.startDelay;
+    handedOver = start;
+    Micros end = start + (duration != replay.durations.end() ? duration->second : 0);
+    running.push_back({plugin, start, end});
+    plugin->assigned = true;
+    return true;
+  }
+
+  bool CanTakeWork() const override {
+    return !replay.maxWorkers || running.size() < *replay.maxWorkers;
+  }
+
+  std::vector<Outcome> PluginResults() override {
+    std::vector<Outcome> results;
+    results.swap(completed);
+    if (!results.empty() || running.empty()) return results;
+    now = std::min_element(running.begin(), running.end(), [](const Run& a, const Run& b) {
+            return a.end < b.end;
+          })->end;
+    // Ends at one moment come back together, in start order.
+    auto due = std::stable_partition(running.begin(), running.end(),
+                                     [this](const Run& run) { return run.end == now; });
+    for (auto run = running.begin(); run != due; ++run) {
+      out.timeline.activations.push_back({run->plugin->name, run->start, run->end});
+      results.emplace_back(run->plugin, replay.failing.count(run->plugin->name) != 0 ? 1 : 0);
+    }
+    running.erase(running.begin(), due);
+    return results;
+  }
+
+ private:
+  struct Run {
+    Plugin* plugin;
+    Micros start;
+    Micros end;
+  };
+
+  const Replay& replay;
+  Simulation& out;
+  Micros now = 0;
+  Micros handedOver = 0;  // when the last plugin was handed to a worker
+  std::vector<Run> running;
+  std::vector<Outcome> completed;
+};
+
+// Unmet dependencies end a real run's process; here they end the replay.
+struct Stuck {};
+[[noreturn]] void ThrowStuck(int) { throw Stuck(); }
+
+}  // namespace
+
+Simulation Simulate(const Replay& replay) {
+  Simulation simulation;
+  simulation.timeline.start = 0;
+  for (Plugin* plugin : Plugin::registry().pendingPlugins) {
+    if (replay.disabled.count(plugin->name) != 0) plugin->disabled = true;
+  }
+  SimulatedWorkers workers(replay, simulation);
+  SetWorkerSide(&workers);
+  SetExitHook(&ThrowStuck);
+  Plugin::ActivateFlags flags = 0;
+  try {
+    Plugin::ActivatePlugins(flags);
+  } catch (const Stuck&) {
+    simulation.stuck = true;
+  }
+  SetExitHook(nullptr);
+  SetWorkerSide(nullptr);
+  for (const Activation& record : simulation.timeline.activations) {
+    simulation.predicted = std::max(simulation.predicted, record.end);
+  }
+  simulation.timeline.end = simulation.predicted;
+  return simulation;
+}
+
+}  // namespace dawnstep::analyze
