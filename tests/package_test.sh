@@ -47,7 +47,9 @@ diff -u - <(listing "$dev") <<'EOF' || fail "dawnstep-plugin-dev package content
 /usr/share/doc/dawnstep-plugin-dev/native-plugins.md
 /usr/share/pkgconfig/dawnstep-plugin.pc
 EOF
-dpkg-deb -c "$program" | grep -q ' \./usr/libexec/dawnstep/plugins2/$' || fail "plugin directories"
+for dir in plugins plugins2; do
+    [[ $(dpkg-deb -c "$program") == *" ./usr/libexec/dawnstep/$dir/"$'\n'* ]] || fail "no $dir/"
+done
 
 sys=$work/sys
 dpkg-deb -x "$program" "$sys"
