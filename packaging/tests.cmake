@@ -14,5 +14,5 @@ if(NOT DAWNSTEP_SANITIZE)
   add_test(NAME debian_packages
            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package_test.sh ${CMAKE_BINARY_DIR}
                    ${CMAKE_SOURCE_DIR})
-  set_tests_properties(debian_packages PROPERTIES TIMEOUT 180)
+  set_tests_properties(debian_packages PROPERTIES TIMEOUT 300)
 endif()
