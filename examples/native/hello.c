@@ -2,10 +2,11 @@
  * An example native plugin: runs after the network is up and reports the
  * host's name. What it prints lands in the native plugin log file.
  */
+#define _POSIX_C_SOURCE 200809L /* gethostname under -std=c11 */
+
+#include <dawnstep/native_plugin.h>
 #include <stdio.h>
 #include <unistd.h>
-
-#include "dawnstep/native_plugin.h"
 
 static const char* const requires_tags[] = {"network", NULL};
 static const char* const provides_tags[] = {"greeting", NULL};
