@@ -124,19 +124,11 @@ LibraryProbe*& CurrentProbe() {
   return probe;
 }
 
-// Refusal codes beyond the probe's own: the main process throws the same
-// kind of exception the load threw in the probe.
-const uint32_t kUnsupportedVersion = LibraryProbe::kFailed + 1;
-const uint32_t kMissingSymbol = LibraryProbe::kFailed + 2;
-
+// Loading refusals travel as their text: the loader reports only that.
 LibraryProbe::Verdict ProbeLoad(const std::string& path) {
   try {
     NativePlugin::LoadUnregistered(path);
     return {};
-  } catch (const VersionException& e) {
-    return {kUnsupportedVersion, e.what()};
-  } catch (const SymbolException& e) {
-    return {kMissingSymbol, e.what()};
   } catch (const std::exception& e) {
     return {LibraryProbe::kFailed, e.what()};
   }
@@ -168,17 +160,8 @@ void Plugin::LoadNativePlugin(const std::string& path) {
   LibraryProbe::Verdict verdict = probe != nullptr && probe->Expects(path)
                                       ? probe->Judge(path)
                                       : LibraryProbe({path}, ProbeLoad).Judge(path);
-  switch (verdict.refusal) {
-    case 0:
-      new NativePlugin(path);
-      return;
-    case kUnsupportedVersion:  // "Unsupported API version: N"
-      throw VersionException(std::stoi(verdict.text.substr(verdict.text.rfind(' ') + 1)));
-    case kMissingSymbol:  // "missing 'SYMBOL'"
-      throw SymbolException(verdict.text.substr(9, verdict.text.size() - 10).c_str());
-    default:
-      throw Exception("%s", verdict.text.c_str());
-  }
+  if (verdict.refusal != 0) throw Exception("%s", verdict.text.c_str());
+  new NativePlugin(path);
 }
 
 void NativePlugin::LoadUnregistered(const std::string& path) {
