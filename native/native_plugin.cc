@@ -16,6 +16,7 @@
 #include "native/library_probe.h"
 #include "main/logging.h"
 #include "platform/host_log.h"
+#include "platform/process_id.h"
 #include "platform/root.h"
 
 namespace dawnstep {
@@ -43,7 +44,7 @@ const size_t kChunk = 4096;  // no larger than a page: a chunk never spans two
 size_t CopyOut(void* into, uintptr_t from, size_t size) {
   iovec local{into, size};
   iovec remote{reinterpret_cast<void*>(from), size};
-  ssize_t got = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+  ssize_t got = process_vm_readv(ProcessId(), &local, 1, &remote, 1, 0);
   return got < 0 ? 0 : static_cast<size_t>(got);
 }
 

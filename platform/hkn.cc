@@ -1,13 +1,16 @@
 #include "platform/hkn.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "platform/process_id.h"
 #include "platform/root.h"
 #include "platform/utc_time.h"
 
@@ -34,6 +37,43 @@ bool WriteAll(int fd, const std::string& data) {
   return written == static_cast<ssize_t>(data.size());
 }
 
+// A node file kept open from one record to the next. Plugin code shares
+// the process (library constructors here, entry points in workers) and may
+// close or reuse any descriptor, and a file may be removed under us, so the
+// descriptor is checked to still name the file opened before each record;
+// one that does not is forgotten, not closed.
+class NodeFile {
+ public:
+  int Descriptor(const std::string& wanted) {
+    struct stat status {};
+    bool ours = fd >= 0 && fstat(fd, &status) == 0 && status.st_dev == device &&
+                status.st_ino == inode;
+    if (ours && status.st_nlink > 0 && wanted == path) return fd;
+    if (ours) close(fd);
+    fd = Open(wanted);
+    if (fd < 0 || fstat(fd, &status) != 0) return fd;
+    path = wanted;
+    device = status.st_dev;
+    inode = status.st_ino;
+    return fd;
+  }
+
+ private:
+  static int Open(const std::string& file) {
+    int opened = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (opened >= 0 || errno != ENOENT) return opened;
+    // A fresh root has no /run either.
+    std::error_code ignored;
+    std::filesystem::create_directories(RootPath(kNodeDir), ignored);
+    return open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  }
+
+  std::string path;
+  int fd = -1;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
 class FileHkn : public HknInterface {
  public:
   int32_t CheckSig(uint32_t*, int32_t, uint32_t*) override { return 0; }
@@ -48,21 +88,19 @@ class FileHkn : public HknInterface {
   int32_t Set(uint32_t node, void*, HKN_ParamList* list, void*, uint32_t) override {
     const char* file = HknNodeFile(node);
     if (*file == '\0' || list == nullptr) return -1;
-    // A fresh root has no /run either.
-    std::error_code ignored;
-    std::filesystem::create_directories(RootPath(kNodeDir), ignored);
-    int fd = open(RootPath(file).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = nodeFiles[node].Descriptor(RootPath(file));
     if (fd < 0) return -1;
     nlohmann::ordered_json record = {
-        {"time", UtcIsoTimestamp(6)}, {"pid", getpid()}, {"text", list->input}};
+        {"time", UtcIsoTimestamp(6)}, {"pid", ProcessId()}, {"text", list->input}};
     std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     line += '\n';
-    bool ok = WriteAll(fd, line);
-    close(fd);
-    return ok ? 0 : -1;
+    return WriteAll(fd, line) ? 0 : -1;
   }
 
   void ParamListDestroy(HKN_ParamList* list) override { delete list; }
+
+ private:
+  std::map<uint32_t, NodeFile> nodeFiles;
 };
 
 HknInterface* current = nullptr;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "build_info.h"
+#include "platform/process_id.h"
 #include "platform/utc_time.h"
 
 struct Dictionary {
@@ -89,7 +90,7 @@ std::string Prefix(const LogOutput& output, int level) {
   if (output.timeStamps) prefix += UtcIsoTimestamp(output.milliseconds ? 3 : 0) + " ";
   if (output.levelDesignator)
     prefix += std::string(RowOf(level).designator) + "(" + std::to_string(level) + ") ";
-  if (output.processIdentifiers) prefix += output.identity + "[" + std::to_string(getpid()) + "]: ";
+  if (output.processIdentifiers) prefix += output.identity + "[" + std::to_string(ProcessId()) + "]: ";
   return prefix;
 }
 

@@ -63,6 +63,13 @@ class ContainmentTest(RootCase):
         self.assertEqual((run.out + run.err).count("successfully for plugin hostile_fork"), 1, run)
         self.assertIn("Dawnstep plugin hostile_ok activated.", self.root.node("log"))
 
+    def test_node_records_stay_on_their_nodes_when_plugin_code_takes_their_descriptors(self):
+        self.install("hijack", "ok")
+        run = self.root.run("--max-workers", "1")
+        self.assertEqual(run.status, 0, run)
+        self.assertIn("Applying start on plugin hostile_ok", self.root.node("log"))
+        self.assertEqual(self.root.read("/taken"), "")
+
     def test_programs_that_take_over_a_worker(self):
         rows = [  # shell run in place of the worker, what the run must show
             ("sleep 0.2; touch $DAWNSTEP_ROOT/done; exit 5", "hostile_exec: exited with code 5"),

@@ -197,8 +197,14 @@ void Worker::Serve(bool dryRun) {
     // Plugin code that put other files in place of the pipes has cut this
     // worker off: an answer would go astray and no request could come.
     if (IdentityOf(requestFd) != requests || IdentityOf(responseFd) != answers) std::exit(1);
+    // A main process that is gone reads no answer: dying of the broken
+    // pipe instead of exiting with 1 shows to no one.
     WorkerResponse response{request.plugin, succeeded ? 0 : 1, 0};
-    if (WriteRecord(responseFd, &response, sizeof response) != sizeof response) std::exit(1);
+    ssize_t written;
+    do {
+      written = write(responseFd, &response, sizeof response);
+    } while (written < 0 && errno == EINTR);
+    if (written != sizeof response) std::exit(1);
   }
 }
 
@@ -289,6 +295,20 @@ bool Worker::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) {
     pendingResults.emplace_back(plugin, 0);
     return true;
   }
+  if (AssignIdle(plugin, flags)) return true;
+  // A worker whose answer has come is as good as idle, and reading that
+  // answer costs far less than a fork. The result waits with the skipped
+  // ones for the next PluginResults, which would have read it anyway.
+  if (!workers.empty() && workers.size() < workerLimit) {
+    Collect(0, pendingResults);
+    if (AssignIdle(plugin, flags)) return true;
+  }
+  // One fork per call: a worker that cannot take its first request must not
+  // set off a chain of forks.
+  return Spawn((flags & Plugin::DryRun) != 0) && workers.back()->Assign(plugin, flags);
+}
+
+bool Worker::AssignIdle(Plugin* plugin, Plugin::ActivateFlags flags) {
   for (size_t i = 0; i < workers.size();) {
     Worker& worker = *workers[i];
     bool idle = worker.plugin == nullptr;
@@ -305,9 +325,7 @@ bool Worker::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) {
     std::swap(workers[i], workers.back());
     workers.pop_back();
   }
-  // One fork per call: a worker that cannot take its first request must not
-  // set off a chain of forks.
-  return Spawn((flags & Plugin::DryRun) != 0) && workers.back()->Assign(plugin, flags);
+  return false;
 }
 
 bool Worker::CanTakeWork() {
@@ -332,7 +350,11 @@ bool Worker::Spawn(bool dryRun) {
 std::vector<Worker::Outcome> Worker::PluginResults() {
   std::vector<Outcome> results;
   results.swap(pendingResults);
-  if (workers.empty()) return results;
+  if (!workers.empty()) Collect(results.empty() ? -1 : 0, results);
+  return results;
+}
+
+void Worker::Collect(int timeout, std::vector<Outcome>& results) {
   // Two entries per worker: its answer pipe (-1 once closed: poll skips it)
   // and its process.
   std::vector<pollfd> polls;
@@ -340,12 +362,11 @@ std::vector<Worker::Outcome> Worker::PluginResults() {
     polls.push_back({worker->answerClosed ? -1 : worker->responseFd, POLLIN, 0});
     polls.push_back({worker->processFd, POLLIN, 0});
   }
-  int timeout = results.empty() ? -1 : 0;
   int ready;
   do {
     ready = poll(polls.data(), polls.size(), timeout);
   } while (ready < 0 && errno == EINTR);
-  if (ready < 0) return results;
+  if (ready < 0) return;
   const short kEvents = POLLIN | POLLHUP | POLLERR;
   for (size_t i = 0; i < workers.size();) {
     Worker& worker = *workers[i];
@@ -368,7 +389,6 @@ std::vector<Worker::Outcome> Worker::PluginResults() {
       polls[2 * i + 1] = polls[2 * workers.size() + 1];
     }
   }
-  return results;
 }
 
 void Worker::ResetPool() {

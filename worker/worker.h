@@ -71,6 +71,11 @@ class Worker {
 
  private:
   [[noreturn]] void Serve(bool dryRun);
+  // Hands `plugin` to the first idle worker, dropping those found dead.
+  static bool AssignIdle(Plugin* plugin, Plugin::ActivateFlags flags);
+  // Waits up to `timeout` ms (-1: for good) for answers and ends of workers
+  // and appends their outcomes to `results`, removing workers that are gone.
+  static void Collect(int timeout, std::vector<Outcome>& results);
   void Reap(int* status);
   Outcome Gone();
   Outcome Rejected();
