@@ -128,8 +128,7 @@ LibraryProbe*& CurrentProbe() {
 // Loading refusals travel as their text: the loader reports only that.
 LibraryProbe::Verdict ProbeLoad(const std::string& path) {
   try {
-    NativePlugin::LoadUnregistered(path);
-    return {};
+    return {0, NativePlugin::LoadUnregistered(path)};
   } catch (const std::exception& e) {
     return {LibraryProbe::kFailed, e.what()};
   }
@@ -162,24 +161,20 @@ void Plugin::LoadNativePlugin(const std::string& path) {
                                       ? probe->Judge(path)
                                       : LibraryProbe({path}, ProbeLoad).Judge(path);
   if (verdict.refusal != 0) throw Exception("%s", verdict.text.c_str());
-  new NativePlugin(path);
+  new NativePlugin(path, verdict.text);
 }
 
-void NativePlugin::LoadUnregistered(const std::string& path) {
-  NativePlugin* plugin = new NativePlugin(path, false);
+std::string NativePlugin::LoadUnregistered(const std::string& path) {
+  NativePlugin* plugin = new NativePlugin(path);
   // Destructors run when the process exits: they are tried here too.
   dlclose(plugin->library);
   plugin->library = nullptr;
+  return plugin->PackedMetadata();
 }
 
-NativePlugin::NativePlugin(const std::string& path, bool registering)
+NativePlugin::NativePlugin(const std::string& path)
     : Plugin(NativePluginName(path), {kNativeKind}, {}) {
-  CheckLibraryFile(path);
-  library = OpenLibrary(path);
-  if (library == nullptr) {
-    const char* reason = dlerror();
-    throw Exception("Invalid plugin: %s", reason != nullptr ? reason : path.c_str());
-  }
+  Open(path);
   try {
     ReadMetadata();
   } catch (...) {
@@ -188,7 +183,58 @@ NativePlugin::NativePlugin(const std::string& path, bool registering)
     library = nullptr;
     throw;
   }
-  if (registering) Register();
+}
+
+NativePlugin::NativePlugin(const std::string& path, const std::string& packedMetadata)
+    : Plugin(NativePluginName(path), {kNativeKind}, {}) {
+  Open(path);
+  UnpackMetadata(packedMetadata);
+  Register();
+}
+
+void NativePlugin::Open(const std::string& path) {
+  CheckLibraryFile(path);
+  library = OpenLibrary(path);
+  if (library == nullptr) {
+    const char* reason = dlerror();
+    throw Exception("Invalid plugin: %s", reason != nullptr ? reason : path.c_str());
+  }
+}
+
+// Fields end in a NUL, which no C string of a library holds; a list is its
+// length and then its elements.
+std::string NativePlugin::PackedMetadata() const {
+  std::string packed;
+  auto field = [&packed](const std::string& text) { packed.append(text).push_back('\0'); };
+  for (int32_t number : {apiVersion, int32_t{runOnce}, int32_t{preemptiveProvider},
+                         int32_t{hostProfileAware}}) {
+    field(std::to_string(number));
+  }
+  field(pluginVersion);
+  for (const TagSet* list : {&provides, &requires_, &requiredFlags, &disablingFlags}) {
+    field(std::to_string(list->size()));
+    for (const std::string& element : *list) field(element);
+  }
+  return packed;
+}
+
+void NativePlugin::UnpackMetadata(const std::string& packed) {
+  size_t at = 0;
+  auto field = [&packed, &at]() {
+    size_t end = packed.find('\0', at);
+    if (end == std::string::npos) throw Exception("Invalid plugin: probe: metadata cut short");
+    std::string text = packed.substr(at, end - at);
+    at = end + 1;
+    return text;
+  };
+  apiVersion = std::stoi(field());
+  runOnce = field() == "1";
+  preemptiveProvider = field() == "1";
+  hostProfileAware = field() == "1";
+  pluginVersion = field();
+  for (TagSet* list : {&provides, &requires_, &requiredFlags, &disablingFlags}) {
+    for (size_t count = std::stoul(field()); count > 0; --count) list->insert(field());
+  }
 }
 
 // Reads only the fields that the record's version defines: an older

@@ -18,18 +18,24 @@ class SymbolException : public Exception {
 // the life of the process, so every forked worker has it too.
 class NativePlugin final : public Plugin {
  public:
-  explicit NativePlugin(const std::string& path) : NativePlugin(path, true) {}
+  // Loads the library in the main process, with the metadata the probe
+  // read from it (PackedMetadata): this process never reads library memory.
+  NativePlugin(const std::string& path, const std::string& packedMetadata);
 
   bool Activate(ActivateFlags flags) override;
 
-  // Loads and reads the library as the constructor does, without entering
-  // the plugin in the registry, then closes it: the probe's trial.
-  static void LoadUnregistered(const std::string& path);
+  // Loads and reads the library as the main process will, without entering
+  // the plugin in the registry, then closes it: the probe's trial. Returns
+  // what it read, packed.
+  static std::string LoadUnregistered(const std::string& path);
 
  private:
-  NativePlugin(const std::string& path, bool registering);
+  explicit NativePlugin(const std::string& path);
 
+  void Open(const std::string& path);
   void ReadMetadata();
+  std::string PackedMetadata() const;
+  void UnpackMetadata(const std::string& packed);
 
   void* library = nullptr;
 };
