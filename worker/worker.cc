@@ -170,7 +170,9 @@ Worker::Worker(bool dryRun) {
   workers.emplace_back(this);
 }
 
-Worker::~Worker() {
+Worker::~Worker() { CloseDescriptors(); }
+
+void Worker::CloseDescriptors() {
   close(requestFd);
   close(responseFd);
   if (processFd >= 0) close(processFd);
@@ -179,8 +181,12 @@ Worker::~Worker() {
 void Worker::Serve(bool dryRun) {
   signal(SIGPIPE, SIG_DFL);
   // Holding another worker's request pipe would keep it from ever seeing
-  // end-of-file when the main process exits.
-  workers.clear();
+  // end-of-file when the main process exits. The objects are set aside,
+  // not freed: freeing would copy every page they share with the main
+  // process.
+  static auto* setAside = new std::vector<std::unique_ptr<Worker>>;
+  for (const auto& inherited : workers) inherited->CloseDescriptors();
+  setAside->swap(workers);
   pendingResults.clear();
   if (!dryRun) RedirectOutput();
   const FileIdentity requests = IdentityOf(requestFd);

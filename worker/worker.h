@@ -71,6 +71,7 @@ class Worker {
 
  private:
   [[noreturn]] void Serve(bool dryRun);
+  void CloseDescriptors();
   // Hands `plugin` to the first idle worker, dropping those found dead.
   static bool AssignIdle(Plugin* plugin, Plugin::ActivateFlags flags);
   // Waits up to `timeout` ms (-1: for good) for answers and ends of workers
