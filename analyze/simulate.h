@@ -19,10 +19,8 @@ struct Simulation {
 };
 
 // What handing one plugin to a worker costs the scheduler's single process,
-// which hands plugins over one at a time: a new worker costs more than an
-// idle one. These are the costs with a processor to itself; the process
-// shares the processors with the activations in progress, so each running
-// activation beyond the processors' number stretches a hand-over alike.
+// which hands plugins over one at a time, when it has a processor to itself:
+// starting a new worker costs more than waking an idle one.
 struct HandOver {
   Micros fork = 0;   // every worker is busy: a new one is started
   Micros reuse = 0;  // a worker is idle or its last activation has ended
@@ -40,7 +38,7 @@ struct Replay {
   std::set<std::string> disabled;           // plugins the boot skipped (--disable)
   std::optional<uint32_t> maxWorkers;       // none: no limit
   HandOver handOver;
-  uint32_t processors = 1;
+  uint32_t processors = 1;  // that the scheduler shares with the activations
 };
 
 // Runs the registered plugins through the scheduler with a simulated

@@ -96,7 +96,7 @@ Overheads RecordedOverheads(const Boot& boot, uint32_t processors) {
     if (fork) ++workers;
     Micros from = std::max({previous, activation.ready, fork ? *profile.start : freed});
     (fork ? forks : reuses)
-        .push_back(static_cast<double>(activation.start - from) /
+        .push_back(static_cast<double>(std::max<Micros>(0, activation.start - from)) /
                    HandOverStretch(inProgress.size(), processors));
     inProgress.push(activation.end);
     previous = activation.start;
