@@ -1,6 +1,7 @@
 // dawnstep-analyze: reads what a boot left behind (the timing profile and
 // the node records) and the installed plugins, and reports on them. It
 // never activates a plugin and writes nothing but its own output.
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -240,11 +241,20 @@ Replay ReplayOf(const Boot& boot, const Arguments& args) {
   return replay;
 }
 
+// The processors the recorded boot shared with its plugins, taken to be the
+// ones this process may run on: the analyzer reads the machine's own boot.
+uint32_t Processors() {
+  cpu_set_t usable;
+  if (sched_getaffinity(0, sizeof usable, &usable) != 0) return 1;
+  return static_cast<uint32_t>(std::max(1, CPU_COUNT(&usable)));
+}
+
 int SimulateCommand(const Arguments& args) {
   Boot boot = LoadBoot(args, "durations taken as 0");
   Replay replay = ReplayOf(boot, args);
-  Overheads overheads = RecordedOverheads(boot);
-  replay.startDelay = overheads.startDelay;
+  replay.processors = Processors();
+  Overheads overheads = RecordedOverheads(boot, replay.processors);
+  replay.handOver = overheads.handOver;
   Simulation simulation = Simulate(replay);
   SimulationReport report = MakeSimulationReport(boot, replay, overheads, std::move(simulation));
   if (args.Has("json")) {

@@ -140,10 +140,29 @@ class Reports(RootCase):
                 self.assertEqual({"predicted_us": predicted, "recorded_us": 130000,
                                   "max_workers": workers, "critical_chain": chain},
                                  self.analyze("simulate", "--json", *options))
-        # A boot that never ran two plugins at once is replayed with one worker.
-        self.boot({}, [("a", 0, 100000), ("b", 100000, 150000), ("c", 150000, 180000)], [])
-        self.assertEqual((180000, 1), itemgetter("predicted_us", "max_workers")(
-            self.analyze("simulate", "--json")))
+        # A hand-over costs what the recorded ones did on average, a started
+        # worker apart from a reused one, measured from when it could begin
+        # (the start before, the last requirement's end, a worker freed)
+        # and stretched by the activations sharing the processor: a boot
+        # replays as it ran. One that never ran two at once gets one worker.
+        cpus = os.sched_getaffinity(0)
+        os.sched_setaffinity(0, {min(cpus)})
+        self.addCleanup(os.sched_setaffinity, 0, cpus)
+        apart = {"a": plugin(["ta"]), "b": plugin(["tb"]), "c": plugin(["tc"])}
+        serial = [("a", 1000, 11000), ("b", 12000, 22000), ("c", 27000, 37000),
+                  ("end-autoconf", 37000, 37000)]
+        after_a = dict(apart, c=plugin(["tc"], ["ta"]))
+        parallel = [("a", 2000, 12000), ("b", 6000, 16000), ("c", 13000, 20000),
+                    ("end-autoconf", 20500, 20500)]
+        rows = [(apart, serial, (), 37000, 1), (after_a, parallel, (), 20500, None),
+                (after_a, parallel, ("--max-workers", "1"), 30500, 1),
+                # Made instant, a frees its worker for b within one scan.
+                (after_a, parallel, ("--duration", "a=0"), 14000, None)]
+        for plugins, profile, options, predicted, workers in rows:
+            with self.subTest(profile=profile, options=options):
+                self.boot(plugins, profile, [])
+                self.assertEqual((predicted, workers), itemgetter("predicted_us", "max_workers")(
+                    self.analyze("simulate", "--json", *options)))
 
     def test_command_line(self):
         self.boot({"a": plugin(["ta"])}, [("a", 0, 10)], [])

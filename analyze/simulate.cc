@@ -1,6 +1,7 @@
 #include "analyze/simulate.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "plugin/scheduler.h"
@@ -16,15 +17,24 @@ class SimulatedWorkers final : public WorkerSide {
 
   bool ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) override {
     if ((flags & Plugin::SkipPlugin) != 0 || plugin->nothingToStart || plugin->disabled) {
-      out.timeline.activations.push_back({plugin->name, now, now});
+      Micros at = std::max(now, handedOver);
+      out.timeline.activations.push_back({plugin->name, at, at});
       completed.emplace_back(plugin, 0);
       return true;
     }
     if (!CanTakeWork()) return false;
-    auto duration = replay.durations.find(plugin->name);
-    // One hand-over at a time, as the scheduler's single process does.
-    Micros start = std::max(now, handedOver) + replay.startDelay;
+    Micros from = std::max(now, handedOver);
+    size_t inProgress = std::count_if(running.begin(), running.end(),
+                                      [from](const Run& run) { return run.end > from; });
+    // A worker whose activation has ended takes the plugin, as the pool
+    // reads its answer first; only when all are at work is one started.
+    bool fork = inProgress >= workers;
+    if (fork) ++workers;
+    Micros cost = fork ? replay.handOver.fork : replay.handOver.reuse;
+    Micros start = from + std::llround(static_cast<double>(cost) *
+                                       HandOverStretch(inProgress, replay.processors));
     handedOver = start;
+    auto duration = replay.durations.find(plugin->name);
     Micros end = start + (duration != replay.durations.end() ? duration->second : 0);
     running.push_back({plugin, start, end});
     plugin->assigned = true;
@@ -35,16 +45,20 @@ class SimulatedWorkers final : public WorkerSide {
     return !replay.maxWorkers || running.size() < *replay.maxWorkers;
   }
 
+  // Everything that ended while the scheduler was busy comes back at once,
+  // as a real poll finds every answer written meanwhile.
   std::vector<Outcome> PluginResults() override {
     std::vector<Outcome> results;
     results.swap(completed);
     if (!results.empty() || running.empty()) return results;
-    now = std::min_element(running.begin(), running.end(), [](const Run& a, const Run& b) {
-            return a.end < b.end;
-          })->end;
-    // Ends at one moment come back together, in start order.
+    Micros firstEnd = std::min_element(running.begin(), running.end(),
+                                       [](const Run& a, const Run& b) { return a.end < b.end; })
+                          ->end;
+    now = std::max({now, handedOver, firstEnd});
     auto due = std::stable_partition(running.begin(), running.end(),
-                                     [this](const Run& run) { return run.end == now; });
+                                     [this](const Run& run) { return run.end <= now; });
+    std::stable_sort(running.begin(), due,
+                     [](const Run& a, const Run& b) { return a.end < b.end; });
     for (auto run = running.begin(); run != due; ++run) {
       out.timeline.activations.push_back({run->plugin->name, run->start, run->end});
       results.emplace_back(run->plugin, replay.failing.count(run->plugin->name) != 0 ? 1 : 0);
@@ -64,6 +78,7 @@ class SimulatedWorkers final : public WorkerSide {
   Simulation& out;
   Micros now = 0;
   Micros handedOver = 0;  // when the last plugin was handed to a worker
+  size_t workers = 0;     // started so far
   std::vector<Run> running;
   std::vector<Outcome> completed;
 };
@@ -73,6 +88,10 @@ struct Stuck {};
 [[noreturn]] void ThrowStuck(int) { throw Stuck(); }
 
 }  // namespace
+
+double HandOverStretch(size_t running, uint32_t processors) {
+  return std::max(1.0, static_cast<double>(running + 1) / std::max<uint32_t>(processors, 1));
+}
 
 Simulation Simulate(const Replay& replay) {
   Simulation simulation;

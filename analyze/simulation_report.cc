@@ -1,14 +1,71 @@
 #include "analyze/simulation_report.h"
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <numeric>
+#include <queue>
+#include <tuple>
 
 namespace dawnstep::analyze {
+
+namespace {
+
+// An activation that a worker ran, and when its requirements were all met.
+struct HandedOver {
+  Micros start;
+  Micros end;
+  Micros ready;
+};
+
+bool WithWork(const Boot& boot, const PluginRun& run) {
+  if (run.record == nullptr || run.outcome == Outcome::kSkipped) return false;
+  return !run.installed || boot.graph.plugins()[*run.installed].hasWork;
+}
+
+// In start order. Requirements alone make a plugin ready: one held back by
+// a preemptive competitor is rare enough to count as ready from the start.
+std::vector<HandedOver> HandOvers(const Boot& boot, Micros origin) {
+  std::map<std::string, Micros> provided;  // a tag's last provider's end
+  for (const PluginRun& run : boot.plugins) {
+    if (run.record == nullptr || !run.installed) continue;
+    for (const std::string& tag : boot.graph.plugins()[*run.installed].provides) {
+      auto [at, added] = provided.emplace(tag, run.record->end);
+      if (!added) at->second = std::max(at->second, run.record->end);
+    }
+  }
+  std::vector<HandedOver> handed;
+  for (const PluginRun& run : boot.plugins) {
+    if (!WithWork(boot, run)) continue;
+    Micros ready = origin;
+    const TagSet none;
+    for (const std::string& tag : run.installed ? boot.graph.plugins()[*run.installed].requires_
+                                                : none) {
+      auto found = provided.find(tag);
+      if (found != provided.end() && found->second <= run.record->start) {
+        ready = std::max(ready, found->second);
+      }
+    }
+    handed.push_back({run.record->start, run.record->end, ready});
+  }
+  std::sort(handed.begin(), handed.end(), [](const HandedOver& a, const HandedOver& b) {
+    return std::tie(a.start, a.end) < std::tie(b.start, b.end);
+  });
+  return handed;
+}
+
+Micros Average(const std::vector<double>& costs) {
+  if (costs.empty()) return 0;
+  return std::llround(std::accumulate(costs.begin(), costs.end(), 0.0) / costs.size());
+}
+
+}  // namespace
 
 std::optional<uint32_t> RecordedWorkerLimit(const Boot& boot) {
   std::vector<std::pair<Micros, int>> changes;  // ends before starts at one moment
   for (const PluginRun& run : boot.plugins) {
-    bool withWork = !run.installed || boot.graph.plugins()[*run.installed].hasWork;
-    if (run.record == nullptr || !withWork || run.outcome == Outcome::kSkipped) continue;
+    if (!WithWork(boot, run)) continue;
     changes.emplace_back(run.record->start, 1);
     changes.emplace_back(run.record->end, -1);
   }
@@ -19,42 +76,39 @@ std::optional<uint32_t> RecordedWorkerLimit(const Boot& boot) {
   return std::nullopt;
 }
 
-Overheads RecordedOverheads(const Boot& boot) {
+Overheads RecordedOverheads(const Boot& boot, uint32_t processors) {
   Overheads overheads;
   const BootProfile& profile = boot.profile;
   if (profile.activations.empty() || !profile.start || !profile.end) return overheads;
-  std::vector<Micros> events;  // every start but the first, and every end
-  for (const Activation& record : profile.activations) {
-    events.push_back(record.start);
-    events.push_back(record.end);
-  }
-  std::sort(events.begin(), events.end());
-  // The scheduler hands plugins over one at a time, after taking a result
-  // or handing over the one before: the time since the latest such event
-  // before a start is what one hand-over costs.
-  std::vector<Micros> gaps;
-  for (const PluginRun& run : boot.plugins) {
-    if (run.record == nullptr || !run.installed) continue;
-    if (!boot.graph.plugins()[*run.installed].hasWork) continue;
-    // Its own start is one of the events at that time; another means no gap.
-    auto [from, to] = std::equal_range(events.begin(), events.end(), run.record->start);
-    if (to - from > 1) {
-      gaps.push_back(0);
-    } else if (from != events.begin()) {
-      gaps.push_back(run.record->start - *(from - 1));
+  // The pool as the runner keeps it: a worker is started only when every
+  // one is at work, and one whose activation has ended is reused.
+  std::priority_queue<Micros, std::vector<Micros>, std::greater<>> inProgress;  // their ends
+  size_t workers = 0;
+  Micros previous = *profile.start, freed = *profile.start;
+  std::vector<double> forks, reuses;
+  std::vector<HandedOver> handed = HandOvers(boot, *profile.start);
+  for (const HandedOver& activation : handed) {
+    while (!inProgress.empty() && inProgress.top() <= activation.start) {
+      if (inProgress.size() == workers) freed = inProgress.top();
+      inProgress.pop();
     }
+    bool fork = inProgress.size() == workers;
+    if (fork) ++workers;
+    Micros from = std::max({previous, activation.ready, fork ? *profile.start : freed});
+    (fork ? forks : reuses)
+        .push_back(static_cast<double>(std::max<Micros>(0, activation.start - from)) /
+                   HandOverStretch(inProgress.size(), processors));
+    inProgress.push(activation.end);
+    previous = activation.start;
   }
-  if (!gaps.empty()) {
-    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
-    overheads.startDelay = gaps[gaps.size() / 2];
+  overheads.handOver = {Average(forks), Average(reuses)};
+  // The first hand-over starts a worker, which the replay charges already.
+  if (!handed.empty()) {
+    overheads.lead =
+        std::max<Micros>(0, handed.front().start - *profile.start - overheads.handOver.fork);
   }
-  Micros first = profile.activations.front().start, last = profile.activations.front().end;
-  for (const Activation& record : profile.activations) {
-    first = std::min(first, record.start);
-    last = std::max(last, record.end);
-  }
-  // The simulated first start is delayed like any other already.
-  overheads.lead = std::max<Micros>(0, first - *profile.start - overheads.startDelay);
+  Micros last = profile.activations.front().end;
+  for (const Activation& record : profile.activations) last = std::max(last, record.end);
   overheads.tail = std::max<Micros>(0, *profile.end - last);
   return overheads;
 }

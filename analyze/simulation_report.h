@@ -15,14 +15,18 @@ std::optional<uint32_t> RecordedWorkerLimit(const Boot& boot);
 
 // What a real run spends besides activations, as the recorded boot shows
 // it: from Start to the first activation, from the last activation to End,
-// and per hand-over to a worker (the median time from the latest start or
-// end before a start to that start).
+// and the costs of a hand-over. A hand-over's cost is the time from when
+// the scheduler could first have handed the plugin over (the start before,
+// the end of its last requirement, the end that freed a worker of a full
+// pool) to its start, taken back to a processor of its own; the costs
+// are averages, not typical values, because a boot's length is their sum
+// and a few long ones weigh in it.
 struct Overheads {
   Micros lead = 0;
-  Micros startDelay = 0;
+  HandOver handOver;
   Micros tail = 0;
 };
-Overheads RecordedOverheads(const Boot& boot);
+Overheads RecordedOverheads(const Boot& boot, uint32_t processors);
 
 struct SimulationReport {
   Micros predicted = 0;

@@ -4,6 +4,8 @@
 # requirements whose commands sleep random times. For each root it boots in
 # parallel, predicts that boot from its own profile and a --max-workers 1
 # boot from the same profile, then boots with --max-workers 1 to compare.
+# The prediction takes the processors this script may use (nproc) for those
+# the boots shared, so their number is printed first.
 # Usage: bench/simulate_accuracy.sh [BUILD_DIR] [N] [SEED]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -77,5 +79,6 @@ measure() {
     "$(error "$serial_self" "$serial_recorded")"
 }
 
+echo "processors: $(nproc)"
 measure example example
 measure generated generate
