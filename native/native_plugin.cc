@@ -116,8 +116,12 @@ void CopyRecord(void* into, const void* address, size_t size, const char* symbol
 
 // Library constructors run inside dlopen: an exception from one must end
 // the process (a probe, see LibraryProbe), not unwind through the loader.
+// The C library declares dlopen as throwing nothing, which would let the
+// compiler leave out the handler that ends the process; called through a
+// pointer it cannot see through, it keeps it.
 void* OpenLibrary(const std::string& path) noexcept {
-  return dlopen(path.c_str(), RTLD_LAZY | RTLD_GLOBAL);
+  void* (*volatile open)(const char*, int) = dlopen;
+  return open(path.c_str(), RTLD_LAZY | RTLD_GLOBAL);
 }
 
 LibraryProbe*& CurrentProbe() {
