@@ -11,35 +11,11 @@
 #include <cstring>
 #include <iostream>
 
+#include "platform/whole_io.h"
 #include "plugin/exception.h"
 
 namespace dawnstep {
 namespace {
-
-bool WriteAll(int fd, const void* data, size_t size) {
-  const char* at = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t put = write(fd, at, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    at += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
-}
-
-// False at end-of-file or on a short record: the probe died on the way.
-bool ReadAll(int fd, void* data, size_t size) {
-  char* at = static_cast<char*>(data);
-  while (size > 0) {
-    ssize_t got = read(fd, at, size);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    at += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
 
 // A verdict on the wire: its refusal code, then the length of its text.
 struct VerdictHeader {
@@ -49,8 +25,8 @@ struct VerdictHeader {
 
 void SendVerdict(int fd, const LibraryProbe::Verdict& verdict) {
   VerdictHeader header{verdict.refusal, static_cast<uint32_t>(verdict.text.size())};
-  if (!WriteAll(fd, &header, sizeof header) ||
-      !WriteAll(fd, verdict.text.data(), verdict.text.size())) {
+  if (!WriteWhole(fd, &header, sizeof header) ||
+      !WriteWhole(fd, verdict.text.data(), verdict.text.size())) {
     _exit(1);
   }
 }
@@ -133,11 +109,11 @@ LibraryProbe::Verdict LibraryProbe::Judge(const std::string& path) {
     size_t current = next++;
     VerdictHeader header{};
     Verdict verdict;
-    if (!ReadAll(answers, &header, sizeof header)) {
+    if (!ReadWhole(answers, &header, sizeof header)) {
       verdict = {kFailed, "Invalid plugin: " + Death()};
     } else {
       verdict = {header.refusal, std::string(header.length, '\0')};
-      if (!ReadAll(answers, verdict.text.data(), verdict.text.size())) {
+      if (!ReadWhole(answers, verdict.text.data(), verdict.text.size())) {
         verdict = {kFailed, "Invalid plugin: " + Death()};
       }
     }

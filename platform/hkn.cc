@@ -60,12 +60,15 @@ class NodeFile {
 
  private:
   static int Open(const std::string& file) {
-    int opened = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    auto openFile = [&file] {
+      return open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    };
+    int opened = openFile();
     if (opened >= 0 || errno != ENOENT) return opened;
     // A fresh root has no /run either.
     std::error_code ignored;
     std::filesystem::create_directories(RootPath(kNodeDir), ignored);
-    return open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    return openFile();
   }
 
   std::string path;

@@ -15,6 +15,7 @@
 
 #include "build_info.h"
 #include "platform/process_id.h"
+#include "platform/whole_io.h"
 #include "platform/utc_time.h"
 
 struct Dictionary {
@@ -108,24 +109,12 @@ std::string DecoratedLines(const LogOutput& output, int level, const std::string
   }
 }
 
-void WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t written = write(fd, data.data() + done, data.size() - done);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    done += static_cast<size_t>(written);
-  }
-}
-
 // Goes straight to the descriptor with one write, so a forked worker's
 // records land wherever its own standard output points now, whole. What
 // the program printed before is flushed first to keep the order.
 void WriteStdio(FILE* stream, int fd, const std::string& lines) {
   fflush(stream);
-  WriteAll(fd, lines);
+  WriteWhole(fd, lines.data(), lines.size());
 }
 
 void SendSyslog(int level, const std::string& body) {
