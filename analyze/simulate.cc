@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "plugin/scheduler.h"
+#include "worker/worker.h"
 
 namespace dawnstep::analyze {
 namespace {
@@ -27,8 +29,22 @@ class SimulatedWorkers final : public WorkerSide {
     size_t inProgress = std::count_if(running.begin(), running.end(),
                                       [from](const Run& run) { return run.end > from; });
     // A worker whose activation has ended takes the plugin, as the pool
-    // reads its answer first; only when all are at work is one started.
+    // reads its answer first; only when all are at work is one started,
+    // after a short wait for an answer while answers keep coming.
     bool fork = inProgress >= workers;
+    if (fork && workers > 0 && CanStart()) {
+      Micros waited = from + (answersArriving ? Worker::kAnswerWaitMs * Micros{1000} : 0);
+      answersArriving = false;
+      Micros soonest = SoonestEnd(from);
+      if (soonest <= waited) {
+        from = soonest;
+        --inProgress;
+        fork = false;
+        answersArriving = true;
+      } else {
+        from = waited;
+      }
+    }
     if (fork) ++workers;
     Micros cost = fork ? replay.handOver.fork : replay.handOver.reuse;
     Micros start = from + std::llround(static_cast<double>(cost) *
@@ -43,6 +59,17 @@ class SimulatedWorkers final : public WorkerSide {
 
   bool CanTakeWork() const override {
     return !replay.maxWorkers || running.size() < *replay.maxWorkers;
+  }
+
+  bool CanStart() const { return !replay.maxWorkers || workers < *replay.maxWorkers; }
+
+  // The first end after `from` among the activations in progress.
+  Micros SoonestEnd(Micros from) const {
+    Micros soonest = std::numeric_limits<Micros>::max();
+    for (const Run& run : running) {
+      if (run.end > from) soonest = std::min(soonest, run.end);
+    }
+    return soonest;
   }
 
   // Everything that ended while the scheduler was busy comes back at once,
@@ -64,6 +91,7 @@ class SimulatedWorkers final : public WorkerSide {
       results.emplace_back(run->plugin, replay.failing.count(run->plugin->name) != 0 ? 1 : 0);
     }
     running.erase(running.begin(), due);
+    answersArriving = answersArriving || !results.empty();
     return results;
   }
 
@@ -79,6 +107,7 @@ class SimulatedWorkers final : public WorkerSide {
   Micros now = 0;
   Micros handedOver = 0;  // when the last plugin was handed to a worker
   size_t workers = 0;     // started so far
+  bool answersArriving = false;  // as the pool keeps it
   std::vector<Run> running;
   std::vector<Outcome> completed;
 };

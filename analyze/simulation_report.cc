@@ -8,6 +8,8 @@
 #include <queue>
 #include <tuple>
 
+#include "worker/worker.h"
+
 namespace dawnstep::analyze {
 
 namespace {
@@ -84,6 +86,7 @@ Overheads RecordedOverheads(const Boot& boot, uint32_t processors) {
   // one is at work, and one whose activation has ended is reused.
   std::priority_queue<Micros, std::vector<Micros>, std::greater<>> inProgress;  // their ends
   size_t workers = 0;
+  bool answersArriving = false;
   Micros previous = *profile.start, freed = *profile.start;
   std::vector<double> forks, reuses;
   std::vector<HandedOver> handed = HandOvers(boot, *profile.start);
@@ -91,10 +94,16 @@ Overheads RecordedOverheads(const Boot& boot, uint32_t processors) {
     while (!inProgress.empty() && inProgress.top() <= activation.start) {
       if (inProgress.size() == workers) freed = inProgress.top();
       inProgress.pop();
+      answersArriving = true;
     }
     bool fork = inProgress.size() == workers;
-    if (fork) ++workers;
     Micros from = std::max({previous, activation.ready, fork ? *profile.start : freed});
+    // The wait for an answer that came first is the replay's to charge.
+    if (fork && workers > 0) {
+      if (answersArriving) from = std::min(activation.start, from + Worker::kAnswerWaitMs * 1000);
+      answersArriving = false;
+    }
+    if (fork) ++workers;
     (fork ? forks : reuses)
         .push_back(static_cast<double>(std::max<Micros>(0, activation.start - from)) /
                    HandOverStretch(inProgress.size(), processors));

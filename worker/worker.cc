@@ -134,6 +134,7 @@ FileIdentity IdentityOf(int fd) {
 uint32_t Worker::workerLimit = 4294967295u;
 std::vector<std::unique_ptr<Worker>> Worker::workers;
 std::vector<Worker::Outcome> Worker::pendingResults;
+bool Worker::answersArriving = false;
 
 Worker::Worker(bool dryRun) {
   workers.reserve(workers.size() + 1);
@@ -239,6 +240,7 @@ Worker::Outcome Worker::Result() {
   }
   if (got != sizeof response || plugin == nullptr || response.plugin != plugin) return Rejected();
   plugin = nullptr;
+  answersArriving = true;
   return {response.plugin, response.result};
 }
 
@@ -303,10 +305,15 @@ bool Worker::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) {
   }
   if (AssignIdle(plugin, flags)) return true;
   // A worker whose answer has come is as good as idle, and reading that
-  // answer costs far less than a fork. The result waits with the skipped
-  // ones for the next PluginResults, which would have read it anyway.
+  // answer costs far less than a fork. While answers keep coming, one more
+  // is worth a short wait; a wait that brings none is not repeated until
+  // one comes, so plugins that run long are not held up. The result waits
+  // with the skipped ones for the next PluginResults, which would have read
+  // it anyway.
   if (!workers.empty() && workers.size() < workerLimit) {
-    Collect(0, pendingResults);
+    int timeout = answersArriving ? kAnswerWaitMs : 0;
+    answersArriving = false;
+    Collect(timeout, pendingResults);
     if (AssignIdle(plugin, flags)) return true;
   }
   // One fork per call: a worker that cannot take its first request must not
@@ -410,6 +417,7 @@ void Worker::ResetPool() {
     }
   }
   pendingResults.clear();
+  answersArriving = false;
   BootProfile().reset();
   workerLimit = 4294967295u;
 }

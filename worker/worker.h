@@ -42,6 +42,10 @@ class Worker {
   // Reads this worker's answer; throws WorkerException when it is gone.
   Outcome Result();
 
+  // Milliseconds that a new worker would wait for an answer while answers
+  // keep coming: less than starting a worker costs in processor time.
+  static constexpr int kAnswerWaitMs = 5;
+
   // The most workers the pool may hold; negative means no practical limit.
   static void LimitWorkers(int n);
   // Hands `plugin` to an idle worker, or completes it at once when it is
@@ -84,6 +88,9 @@ class Worker {
   static uint32_t workerLimit;
   static std::vector<std::unique_ptr<Worker>> workers;
   static std::vector<Outcome> pendingResults;
+  // Whether an answer came since the pool last looked for one before
+  // starting a worker.
+  static bool answersArriving;
 };
 
 }  // namespace dawnstep

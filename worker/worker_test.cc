@@ -62,7 +62,8 @@ TEST_F(WorkerTest, DeadWorkersAndBrokenPipesCostOnlyTheirWorker) {
   TestPlugin exits("exits", {}, {}, [](Plugin::ActivateFlags) -> bool { exit(7); });
   TestPlugin crashes("crashes", {}, {}, [](Plugin::ActivateFlags) { return raise(SIGTERM) == 0; });
   // Workers see only the plugins that existed when they were forked.
-  TestPlugin quick("quick", {}, {}), next("next", {}, {});
+  TestPlugin quick("quick", {}, {}), next("next", {}, {}), brief("brief", {}, {}),
+      after("after", {}, {});
   TestPlugin first("first", {}, {}), second("second", {}, {});
   // A worker may be found dead early, while another plugin looks for one.
   ::testing::internal::CaptureStdout();
@@ -89,6 +90,11 @@ TEST_F(WorkerTest, DeadWorkersAndBrokenPipesCostOnlyTheirWorker) {
   ASSERT_TRUE(Worker::ActivatePlugin(&next, 0));
   EXPECT_EQ(2u, Worker::Pool().size());
   EXPECT_EQ((Outcomes{{"quick", 0}, {"next", 0}}), Collect(2));
+  // While answers keep coming, one about to come is waited for briefly.
+  ASSERT_TRUE(Worker::ActivatePlugin(&brief, 0));
+  ASSERT_TRUE(Worker::ActivatePlugin(&after, 0));
+  EXPECT_EQ(2u, Worker::Pool().size());
+  EXPECT_EQ((Outcomes{{"brief", 0}, {"after", 0}}), Collect(2));
 
   // A request to a worker that died idle fails; a new worker takes its slot.
   Worker::LimitWorkers(2);
