@@ -135,6 +135,7 @@ uint32_t Worker::workerLimit = 4294967295u;
 std::vector<std::unique_ptr<Worker>> Worker::workers;
 std::vector<Worker::Outcome> Worker::pendingResults;
 bool Worker::answersArriving = false;
+int Worker::answerWaitMs = kAnswerWaitMs;
 
 Worker::Worker(bool dryRun) {
   workers.reserve(workers.size() + 1);
@@ -311,7 +312,7 @@ bool Worker::ActivatePlugin(Plugin* plugin, Plugin::ActivateFlags flags) {
   // with the skipped ones for the next PluginResults, which would have read
   // it anyway.
   if (!workers.empty() && workers.size() < workerLimit) {
-    int timeout = answersArriving ? kAnswerWaitMs : 0;
+    int timeout = answersArriving ? answerWaitMs : 0;
     answersArriving = false;
     Collect(timeout, pendingResults);
     if (AssignIdle(plugin, flags)) return true;
@@ -418,6 +419,7 @@ void Worker::ResetPool() {
   }
   pendingResults.clear();
   answersArriving = false;
+  answerWaitMs = kAnswerWaitMs;
   BootProfile().reset();
   workerLimit = 4294967295u;
 }

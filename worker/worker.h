@@ -45,6 +45,8 @@ class Worker {
   // Milliseconds that a new worker would wait for an answer while answers
   // keep coming: less than starting a worker costs in processor time.
   static constexpr int kAnswerWaitMs = 5;
+  // For tests, whose workers may take longer to answer on a loaded machine.
+  static void SetAnswerWait(int ms) { answerWaitMs = ms; }
 
   // The most workers the pool may hold; negative means no practical limit.
   static void LimitWorkers(int n);
@@ -63,7 +65,7 @@ class Worker {
   static const std::vector<std::unique_ptr<Worker>>& Pool() { return workers; }
   // Back to a fresh process for tests: busy workers are killed, every
   // worker's pipes closed and its process reaped, queued results and the
-  // timing profile dropped, the limit lifted.
+  // timing profile dropped, the limit lifted, the answer wait restored.
   static void ResetPool();
 
   int requestFd = -1;
@@ -91,6 +93,7 @@ class Worker {
   // Whether an answer came since the pool last looked for one before
   // starting a worker.
   static bool answersArriving;
+  static int answerWaitMs;
 };
 
 }  // namespace dawnstep
