@@ -158,7 +158,10 @@ class Reports(RootCase):
                 (after_a, parallel, ("--max-workers", "1"), 30500, 1),
                 # Made instant, a frees its worker for b within one scan;
                 # its answer has c wait 5 ms for b's worker before a fork.
-                (after_a, parallel, ("--duration", "a=0"), 19000, None)]
+                (after_a, parallel, ("--duration", "a=0"), 19000, None),
+                # A recorded fork after an answer began with that wait.
+                (apart, [("a", 1000, 2000), ("b", 3000, 30000), ("c", 9000, 20000),
+                         ("end-autoconf", 30500, 30500)], (), 30250, None)]
         for plugins, profile, options, predicted, workers in rows:
             with self.subTest(profile=profile, options=options):
                 self.boot(plugins, profile, [])
