@@ -16,11 +16,12 @@ HANDLERS = {
     "kill": "kill -9 $PPID",  # the worker that started it
     "shake": "main=$(sed -n 's/^PPid:\\s*//p' /proc/$PPID/status); for i in $(seq 300); do "
              "kill -STOP $main; kill -CONT $main; kill -WINCH $main; kill -CHLD $main; kill -URG $main; done",
-    # The pipes of its worker, of the main process and its own error pipe; then its own descriptors.
-    "fds": 'out="$DAWNSTEP_ROOT/fds/${1#--name=}"; mkdir -p "${out%/*}"; '
+    # The pipes of its worker, of the main process, its own error pipe and the output it was given;
+    # then its own descriptors.
+    "fds": 'out="$DAWNSTEP_ROOT/fds/${1#--name=}"; mkdir -p "${out%/*}"; given=$(readlink /proc/$$/fd/1); '
            'main=$(sed -n "s/^PPid:\\s*//p" /proc/$PPID/status); { for who in $PPID $main; do '
            'echo "$(ls /proc/$who/fd | wc -l) $(readlink /proc/$who/fd/* | grep pipe | tr "\\n" " ")"; '
-           'done; readlink /proc/$$/fd/2; } >"$out"; exec ls -l /proc/self/fd >"$out.own"',
+           'done; echo "$(readlink /proc/$$/fd/2) $given"; } >"$out"; exec ls -l /proc/self/fd >"$out.own"',
 }
 # Library -> outcome, what the main process says about its worker.
 CRASHES = [
@@ -189,8 +190,9 @@ class Descriptors(FaultCase):
         counts = []
         for probe in ["probe0", "probe1", "probe2"]:
             lines = self.root.read(f"/fds/{probe}").splitlines()
-            (worker, *workers), (main, *mains), (own,) = map(str.split, lines)
+            (worker, *workers), (main, *mains), (own, output) = map(str.split, lines)
             self.assertEqual((2, set()), (len(set(workers) - {own}), set(workers) - {own} - set(mains)))
+            self.assertEqual(self.root.file("/var/log/dawnstep-orvocli-stdout.log"), output)
             counts.append((worker, main))
             fds = re.findall(r" (\d+) -> (\S+)", self.root.read(f"/fds/{probe}.own"))
             self.assertEqual(["0", "1", "2", "3"], [fd for fd, _ in fds])
