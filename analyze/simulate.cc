@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "plugin/scheduler.h"
-#include "worker/worker.h"
 
 namespace dawnstep::analyze {
 namespace {
@@ -33,7 +32,7 @@ class SimulatedWorkers final : public WorkerSide {
     // after a short wait for an answer while answers keep coming.
     bool fork = inProgress >= workers;
     if (fork && workers > 0 && CanStart()) {
-      Micros waited = from + (answersArriving ? Worker::kAnswerWaitMs * Micros{1000} : 0);
+      Micros waited = from + (answersArriving ? kAnswerWait : 0);
       answersArriving = false;
       Micros soonest = SoonestEnd(from);
       if (soonest <= waited) {

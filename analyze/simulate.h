@@ -7,6 +7,7 @@
 #include <string>
 
 #include "analyze/boot_profile.h"
+#include "worker/worker.h"
 
 namespace dawnstep::analyze {
 
@@ -25,6 +26,10 @@ struct HandOver {
   Micros fork = 0;   // every worker is busy: a new one is started
   Micros reuse = 0;  // a worker is idle or its last activation has ended
 };
+
+// How long the pool waits for an answer before it starts a worker, while
+// answers keep coming.
+constexpr Micros kAnswerWait = Worker::kAnswerWaitMs * Micros{1000};
 
 // How many times longer a hand-over takes with `running` activations in
 // progress than with a processor of its own: the scheduler's process gets

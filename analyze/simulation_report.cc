@@ -8,7 +8,6 @@
 #include <queue>
 #include <tuple>
 
-#include "worker/worker.h"
 
 namespace dawnstep::analyze {
 
@@ -100,7 +99,7 @@ Overheads RecordedOverheads(const Boot& boot, uint32_t processors) {
     Micros from = std::max({previous, activation.ready, fork ? *profile.start : freed});
     // The wait for an answer that came first is the replay's to charge.
     if (fork && workers > 0) {
-      if (answersArriving) from = std::min(activation.start, from + Worker::kAnswerWaitMs * 1000);
+      if (answersArriving) from = std::min(activation.start, from + kAnswerWait);
       answersArriving = false;
     }
     if (fork) ++workers;

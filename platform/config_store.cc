@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/root.h"
+#include "platform/whole_io.h"
 
 namespace dawnstep {
 namespace {
@@ -32,10 +33,7 @@ void AppendLine(const std::string& line) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) throw std::runtime_error(path + ": " + strerror(errno));
   std::string record = line + "\n";
-  ssize_t written;
-  do {
-    written = write(fd, record.data(), record.size());
-  } while (written < 0 && errno == EINTR);
+  ssize_t written = WriteOnce(fd, record.data(), record.size());
   int error = written < 0 ? errno : ENOSPC;
   bool complete = written == static_cast<ssize_t>(record.size());
   if (close(fd) != 0 && complete) {

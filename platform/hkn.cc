@@ -13,6 +13,7 @@
 #include "platform/process_id.h"
 #include "platform/root.h"
 #include "platform/utc_time.h"
+#include "platform/whole_io.h"
 
 struct HKN_ParamList {
   std::string input;
@@ -27,15 +28,6 @@ namespace dawnstep {
 namespace {
 
 const char kNodeDir[] = "/run/hkn";
-
-bool WriteAll(int fd, const std::string& data) {
-  // One write keeps concurrent records whole under O_APPEND.
-  ssize_t written;
-  do {
-    written = write(fd, data.data(), data.size());
-  } while (written < 0 && errno == EINTR);
-  return written == static_cast<ssize_t>(data.size());
-}
 
 // A node file kept open from one record to the next. Plugin code shares
 // the process (library constructors here, entry points in workers) and may
@@ -97,7 +89,7 @@ class FileHkn : public HknInterface {
         {"time", UtcIsoTimestamp(6)}, {"pid", ProcessId()}, {"text", list->input}};
     std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     line += '\n';
-    return WriteAll(fd, line) ? 0 : -1;
+    return WriteOnce(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) ? 0 : -1;
   }
 
   void ParamListDestroy(HKN_ParamList* list) override { delete list; }

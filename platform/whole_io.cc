@@ -30,4 +30,12 @@ bool ReadWhole(int fd, void* data, size_t size) {
   return true;
 }
 
+ssize_t WriteOnce(int fd, const void* data, size_t size) {
+  ssize_t written;
+  do {
+    written = write(fd, data, size);
+  } while (written < 0 && errno == EINTR);
+  return written;
+}
+
 }  // namespace dawnstep

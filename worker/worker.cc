@@ -19,6 +19,7 @@
 #include "log/kernel_log.h"
 #include "platform/host_log.h"
 #include "platform/root.h"
+#include "platform/whole_io.h"
 #include "worker/profile.h"
 
 namespace dawnstep {
@@ -72,10 +73,7 @@ ssize_t WriteRecord(int fd, const void* record, size_t size) {
   pthread_sigmask(SIG_BLOCK, &brokenPipe, &previousMask);
   sigset_t alreadyPending;
   sigpending(&alreadyPending);
-  ssize_t written;
-  do {
-    written = write(fd, record, size);
-  } while (written < 0 && errno == EINTR);
+  ssize_t written = WriteOnce(fd, record, size);
   int error = errno;
   if (written < 0 && error == EPIPE && !sigismember(&alreadyPending, SIGPIPE)) {
     timespec noWait{};
@@ -208,11 +206,7 @@ void Worker::Serve(bool dryRun) {
     // A main process that is gone reads no answer: dying of the broken
     // pipe instead of exiting with 1 shows to no one.
     WorkerResponse response{request.plugin, succeeded ? 0 : 1, 0};
-    ssize_t written;
-    do {
-      written = write(responseFd, &response, sizeof response);
-    } while (written < 0 && errno == EINTR);
-    if (written != sizeof response) std::exit(1);
+    if (WriteOnce(responseFd, &response, sizeof response) != sizeof response) std::exit(1);
   }
 }
 
