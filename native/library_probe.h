@@ -46,6 +46,7 @@ class LibraryProbe {
   void Start();
   [[noreturn]] void Serve(int answers);
   void Stop();
+  bool Take(void* into, size_t size);
   std::string Death();
 
   std::vector<std::string> paths;
@@ -53,6 +54,8 @@ class LibraryProbe {
   size_t next = 0;  // the first path without a verdict
   pid_t pid = -1;
   int answers = -1;
+  std::string received;  // answers read but not yet taken, from `taken` on
+  size_t taken = 0;
 };
 
 }  // namespace dawnstep
