@@ -78,8 +78,6 @@ void LibraryProbe::Stop() {
   answers = -1;
   // Done with its list, or no longer asked: either way it has nothing left
   // worth finishing.
-  received.clear();
-  taken = 0;
   kill(pid, SIGKILL);
   while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }

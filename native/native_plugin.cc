@@ -178,6 +178,9 @@ std::string NativePlugin::LoadUnregistered(const std::string& path) {
 
 NativePlugin::NativePlugin(const std::string& path)
     : Plugin(NativePluginName(path), {kNativeKind}, {}) {
+  // Only the probe opens a file it knows nothing of; the main process opens
+  // what the probe found fit.
+  CheckLibraryFile(path);
   Open(path);
   try {
     ReadMetadata();
@@ -197,7 +200,6 @@ NativePlugin::NativePlugin(const std::string& path, const std::string& packedMet
 }
 
 void NativePlugin::Open(const std::string& path) {
-  CheckLibraryFile(path);
   library = OpenLibrary(path);
   if (library == nullptr) {
     const char* reason = dlerror();
