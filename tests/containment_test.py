@@ -120,6 +120,19 @@ class ContainmentTest(RootCase):
                 self.assertEqual(run.status, 0, run)
                 self.assertIn(f"{name}: Invalid plugin: ", run.err)
 
+    def test_listings_without_file_types_are_read(self):
+        self.install("ok")
+        os.symlink(f"{TEST_PLUGINS}/hostile_ok.so", self.root.file(f"{PLUGIN_DIR}/linked.so"))
+        os.mkdir(self.root.file(f"{PLUGIN_DIR}/directory.so"))
+        options = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+        run = self.root.run("--provides", env={"LD_PRELOAD": f"{TEST_PLUGINS}/untyped_listing.so",
+                                           "ASAN_OPTIONS": options})
+        self.assertEqual(run.status, 0, run)
+        self.assertIn("hostile_ok: ", run.out)
+        # Links are not followed, and a directory is no plugin file.
+        self.assertNotIn("linked", run.out + run.err)
+        self.assertNotIn("directory", run.out + run.err)
+
     def test_integer_parameter_takes_one_sign(self):
         self.root.write("/usr/lib/corvane/orvocli/t.json", '{"namespace": "t", "commands": [{'
                         '"name": "c", "handler": "/bin/true", "parameters": '
