@@ -106,6 +106,14 @@ class ContainmentTest(RootCase):
                     self.assertNotIn("runonce", fds)
                     self.assertNotIn("sysboot", fds)
 
+    def test_worker_that_ends_while_its_child_holds_its_pipes(self):
+        self.install("orphan", "ok")
+        # The child outlives the run's time-out: waiting for the pipes to close would fail.
+        run = self.root.run("--max-workers", "1", timeout=20)
+        self.assertEqual(run.status, 0, run)
+        self.assertIn("hostile_orphan: exited with code 3", run.out)
+        self.assertIn("Dawnstep plugin hostile_ok activated.", self.root.node("log"))
+
     def test_closed_standard_descriptors_are_not_reused(self):
         subprocess.run([BINARY, "--help"], env=dict(os.environ, DAWNSTEP_ROOT=self.root.path),
                        stdout=subprocess.DEVNULL, preexec_fn=lambda: os.close(2))

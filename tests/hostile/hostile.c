@@ -1,4 +1,5 @@
 /* Plugin libraries that misbehave in one way each, chosen by macros. */
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -25,7 +26,6 @@ DAWNSTEP_PLUGIN_EXPORT const NativePluginMetadata metadata = {
 #endif
 
 #ifdef HIJACK_NODES
-#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 /* Puts a file of its own in place of every descriptor open on a node file. */
@@ -51,6 +51,17 @@ static int32_t Start(void) {
 #endif
 #ifdef FORKING_START
   fork(); /* both processes return */
+#endif
+#ifdef ORPHAN_START
+  /* The worker ends while its child, quiet otherwise, keeps its pipes. */
+  if (fork() == 0) {
+    int quiet = open("/dev/null", O_WRONLY);
+    dup2(quiet, STDOUT_FILENO);
+    dup2(quiet, STDERR_FILENO);
+    sleep(40);
+    _exit(0);
+  }
+  _exit(3);
 #endif
 #ifdef EXEC_START
   execl("/bin/sh", "sh", "-c", getenv("HOSTILE_SHELL"), (char*)0);
