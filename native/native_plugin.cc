@@ -124,6 +124,15 @@ void* OpenLibrary(const std::string& path) noexcept {
   return open(path.c_str(), RTLD_LAZY | RTLD_GLOBAL);
 }
 
+// The dynamic loader refused the file. Whether it does may depend on the
+// plugin libraries loaded before it, whose symbols it may need.
+class LoaderRefusal : public Exception {
+ public:
+  explicit LoaderRefusal(const char* reason) : Exception("Invalid plugin: %s", reason) {}
+};
+
+const uint32_t kLoaderRefusal = LibraryProbe::kFailed + 1;
+
 LibraryProbe*& CurrentProbe() {
   static LibraryProbe* probe = nullptr;
   return probe;
@@ -133,9 +142,16 @@ LibraryProbe*& CurrentProbe() {
 LibraryProbe::Verdict ProbeLoad(const std::string& path) {
   try {
     return {0, NativePlugin::LoadUnregistered(path)};
+  } catch (const LoaderRefusal& e) {
+    return {kLoaderRefusal, e.what()};
   } catch (const std::exception& e) {
     return {LibraryProbe::kFailed, e.what()};
   }
+}
+
+// A probe forked now tries the library with what this process has loaded.
+LibraryProbe::Verdict JudgeNow(const std::string& path) {
+  return LibraryProbe({path}, ProbeLoad).Judge(path);
 }
 
 }  // namespace
@@ -161,9 +177,12 @@ void Plugin::LoadNativePlugin(const std::string& path) {
   // A path that gives no name fails here, before any loading, as it always has.
   NativePluginName(path);
   LibraryProbe* probe = CurrentProbe();
-  LibraryProbe::Verdict verdict = probe != nullptr && probe->Expects(path)
-                                      ? probe->Judge(path)
-                                      : LibraryProbe({path}, ProbeLoad).Judge(path);
+  bool listed = probe != nullptr && probe->Expects(path);
+  LibraryProbe::Verdict verdict = listed ? probe->Judge(path) : JudgeNow(path);
+  // The listed libraries are tried each on its own, without the plugin
+  // libraries this process has loaded since the probe began; a refusal by
+  // the loader is tried again with them.
+  if (listed && verdict.refusal == kLoaderRefusal) verdict = JudgeNow(path);
   if (verdict.refusal != 0) throw Exception("%s", verdict.text.c_str());
   new NativePlugin(path, verdict.text);
 }
@@ -203,7 +222,7 @@ void NativePlugin::Open(const std::string& path) {
   library = OpenLibrary(path);
   if (library == nullptr) {
     const char* reason = dlerror();
-    throw Exception("Invalid plugin: %s", reason != nullptr ? reason : path.c_str());
+    throw LoaderRefusal(reason != nullptr ? reason : path.c_str());
   }
 }
 

@@ -51,6 +51,10 @@ LOADS = [
     ("libno_operations.so", library("no_operations"), "missing 'operations'"),
     ("libversion0.so", library("version0"), "Unsupported API version: 0"),
     ("libversion6.so", library("version6"), "Unsupported API version: 6"),
+    # Data of a library loaded before it, so only after that library.
+    ("libanswer.so", library("answer"), ("answer", ["answer"], [])),
+    ("libanswer_used.so", library("answer_used"), ("answer_used", [], ["answer"])),
+    ("libaa.so", library("answer_used"), "undefined symbol: shared_answer"),
 ]
 
 

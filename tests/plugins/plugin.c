@@ -65,6 +65,17 @@ static int32_t Start(void) { throw std::runtime_error("start blew up"); }
 static int32_t Profile(void) { throw 42; }
 EXPORT const NativePluginMetadata metadata = {2, NULL, NULL, NULL, 0, NULL, NULL, 0};
 EXPORT const NativePluginOperations operations = {Start, Profile};
+#elif defined(CASE_answer) /* data that a plugin library loaded after it uses */
+EXPORT int shared_answer = 42;
+static List prov = {"answer", NULL};
+EXPORT const NativePluginMetadata metadata = {.version = 2, .provides = prov};
+EXPORT const NativePluginOperations operations = {NULL, NULL};
+#elif defined(CASE_answer_used) /* the loader binds the data when it loads the library */
+extern int shared_answer;
+static List req = {"answer", NULL};
+static int32_t Start(void) { return Ran("answer_used: start", shared_answer == 42 ? 0 : 1); }
+EXPORT const NativePluginMetadata metadata = {.version = 2, .requires_ = req};
+EXPORT const NativePluginOperations operations = {Start, NULL};
 #elif defined(CASE_no_metadata)
 EXPORT const NativePluginOperations operations = {.start = NULL};
 #elif defined(CASE_no_operations)
