@@ -38,7 +38,7 @@ class ContainmentTest(RootCase):
 
     def test_libraries_that_would_end_the_loading_process_are_skipped(self):
         for name in ["provides_bad", "requires_bad", "required_flags_bad", "disabling_flags_bad",
-                     "version_bad", "list_unended", "text_unended", "short_metadata",
+                     "version_bad", "list_unended", "text_unended", "short_metadata", "metadata_unmapped",
                      "ctor_segv", "ctor_abort", "ctor_exit", "ctor__exit", "ctor_throw",
                      "dtor_segv"]:
             with self.subTest(name):

@@ -8,6 +8,9 @@
 
 #ifdef SHORT_METADATA
 DAWNSTEP_PLUGIN_EXPORT int metadata = 3;
+#elif defined(ABSOLUTE_METADATA)
+/* A symbol table entry that names a never-mapped address as the record. */
+__asm__(".globl metadata\n.set metadata, 8");
 #else
 #ifdef FIELD
 __attribute__((unused)) static const char* const unended_list[4097] = {[0 ... 4096] = "x"};
