@@ -70,4 +70,11 @@ void CheckLibraryFile(const std::string& path) {
   }
 }
 
+bool LooksLikeSharedObject(const std::string& path) {
+  Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  Elf64_Ehdr header{};
+  return file.fd >= 0 && ReadAt(file.fd, &header, sizeof header, 0) &&
+         std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_type == ET_DYN;
+}
+
 }  // namespace dawnstep

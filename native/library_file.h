@@ -13,4 +13,8 @@ namespace dawnstep {
 // unreadable) is left for the loader to judge.
 void CheckLibraryFile(const std::string& path);
 
+// Whether `path` begins as an ELF shared object does. Only such a file can
+// be refused for what other loaded libraries lack.
+bool LooksLikeSharedObject(const std::string& path);
+
 }  // namespace dawnstep

@@ -143,7 +143,7 @@ LibraryProbe::Verdict ProbeLoad(const std::string& path) {
   try {
     return {0, NativePlugin::LoadUnregistered(path)};
   } catch (const LoaderRefusal& e) {
-    return {kLoaderRefusal, e.what()};
+    return {LooksLikeSharedObject(path) ? kLoaderRefusal : LibraryProbe::kFailed, e.what()};
   } catch (const std::exception& e) {
     return {LibraryProbe::kFailed, e.what()};
   }
