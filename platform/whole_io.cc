@@ -18,18 +18,6 @@ bool WriteWhole(int fd, const void* data, size_t size) {
   return true;
 }
 
-bool ReadWhole(int fd, void* data, size_t size) {
-  char* at = static_cast<char*>(data);
-  while (size > 0) {
-    ssize_t got = read(fd, at, size);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    at += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
 ssize_t WriteOnce(int fd, const void* data, size_t size) {
   ssize_t written;
   do {

@@ -6,11 +6,9 @@
 
 namespace dawnstep {
 
-// Moves all `size` bytes, however many calls that takes, retrying after
-// interruptions. False on an error, and for reads at an end of file that
-// comes first: the writer went away mid-record.
+// Writes all `size` bytes, however many calls that takes, retrying after
+// interruptions. False on an error.
 bool WriteWhole(int fd, const void* data, size_t size);
-bool ReadWhole(int fd, void* data, size_t size);
 
 // One write, repeated only when a signal interrupted it: a record that
 // lands whole or not at all, beside other writers of an appended file or a
