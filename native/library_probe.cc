@@ -85,17 +85,15 @@ void LibraryProbe::Stop() {
 }
 
 bool LibraryProbe::Take(void* into, size_t size) {
-  // The probe usually runs ahead: one read takes in many verdicts.
-  const size_t kReadAhead = 65536;
   while (received.size() - taken < size) {
-    received.erase(0, taken);
-    taken = 0;
-    size_t had = received.size();
-    received.resize(had + kReadAhead);
-    ssize_t got = read(answers, received.data() + had, kReadAhead);
-    received.resize(had + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+    // The probe usually runs ahead: one read takes in many verdicts.
+    char arrived[16384];
+    ssize_t got = read(answers, arrived, sizeof arrived);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
+    received.erase(0, taken);
+    taken = 0;
+    received.append(arrived, static_cast<size_t>(got));
   }
   memcpy(into, received.data() + taken, size);
   taken += size;
