@@ -8,7 +8,6 @@
 #include <queue>
 #include <tuple>
 
-
 namespace dawnstep::analyze {
 
 namespace {
