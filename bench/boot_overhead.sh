@@ -12,6 +12,11 @@
 #             --tags and of the run, and activation ms per plugin
 #   memory    10,000 JSON plugins, --max-workers 2: peak resident KiB of the
 #             main process and of one worker (taken once)
+#   floors    the same makespan and native figures for bare C stand-ins
+#             that do only what the design asks of any runner (no worker
+#             limit on the 32 handlers; for the natives, the hand-over alone
+#             and with the system calls of each activation's records), so
+#             that a goal can be weighed against what this machine allows
 # Medians of RUNS runs (default 5). Processor time comes from `perf stat`
 # task-clock where perf works, else from the run's rusage.
 #
@@ -23,12 +28,15 @@ runs=${RUNS:-5}
 memory_count=${MEMORY_COUNT:-10000}
 work=$(mktemp -d "${TMPDIR:-/tmp}/dawnstep-overhead-XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
+cd "$work"  # the floors write their records here
 
 handler=$work/handler
 settle=$work/settle
 cc -O2 -o "$handler" "$here/handler.c"
 cc -O2 -o "$settle" "$here/settle.c"
 cc -O2 -shared -fPIC -I"$here/../include" -o "$work/noop.so" "$here/noop_plugin.c"
+cc -O2 -I"$here/../include" -o "$work/activation_floor" "$here/activation_floor.c"
+cc -O2 -o "$work/makespan_floor" "$here/makespan_floor.c"
 
 # make_root NAME: an empty root whose command framework knows the handler
 # (a handler path is resolved under the root, so each root has a copy).
@@ -111,6 +119,13 @@ while [ "$i" -lt "$runs" ]; do
   done
   timed "$work/times" direct \
     sh -c 'i=0; while [ $i -lt 64 ]; do "$0"; i=$((i + 1)); done' "$handler"
+  timed "$work/times" floor-sh \
+    sh -c 'i=0; while [ $i -lt 32 ]; do "$0" --ms=500 & i=$((i + 1)); done; wait' "$handler"
+  timed "$work/times" floor-fork "$work/makespan_floor" 32 "$handler" --ms=500
+  plugins=$work/native/usr/libexec/dawnstep/plugins
+  timed "$work/times" floor-load "$work/activation_floor" "$plugins" load
+  timed "$work/times" floor-run "$work/activation_floor" "$plugins" run 2
+  timed "$work/times" floor-records "$work/activation_floor" "$plugins" records 2
   i=$((i + 1))
 done
 
@@ -152,3 +167,14 @@ awk -v direct="$direct" -v runs="$runs" -v count="$memory_count" -v list="$*" '
       printf "  peak rss, %d json    main %s KiB, worker %s KiB\n", count, m[i], w[i]
     }
   }' "$work/figures"
+
+awk -v sh="$(median floor-sh 2)" -v fork="$(median floor-fork 2)" -v load="$(median floor-load 2)" \
+  -v run="$(median floor-run 2)" -v records="$(median floor-records 2)" 'BEGIN {
+    printf "floors: bare C stand-ins on the same roots\n"
+    printf "  makespan, 32 x 0.5 s    %.2f x 0.5 s started by sh, %.2f x 0.5 s by forked workers\n",
+           sh / 0.5, fork / 0.5
+    printf "  2,000 native, load      %.3f s, and run with the records%s system calls %.3f s\n",
+           load, "\047", records
+    printf "  native activation       %.3f ms per plugin handed over, %.3f ms with the records\n",
+           (run - load) / 2, (records - load) / 2
+  }'

@@ -1,0 +1,150 @@
+/*
+ * activation_floor DIR load|run|records [WORKERS]: the least that
+ * activating the native plugins of DIR in forked workers can cost on this
+ * machine. It loads every library as the runner does, and with "run" hands
+ * each one to a pool of WORKERS (default 2) forked workers over a pipe
+ * each: the worker looks its entry points up, calls start and answers, and
+ * the workers end through exit() as the runner's do. "records" adds the
+ * system calls that every activation's records, log lines and redirection
+ * take, with fixed texts and nothing else; they go to floor-records.log
+ * and floor-stdout.log in the current directory. So (time of run - time
+ * of load) / plugins is a floor for the runner's activation cost per
+ * plugin, and the time of "records" one for its whole run.
+ */
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "dawnstep/native_plugin.h"
+
+enum { kMaxPlugins = 100000, kMaxWorkers = 64 };
+
+static void* handles[kMaxPlugins];
+static int withRecords;
+static int records = -1;  /* node records and profile lines alike */
+
+static void Append(int fd, const char* text) {
+  if (fd >= 0 && write(fd, text, strlen(text)) < 0) exit(1);
+}
+
+/* The main process's share: the activation line, the host-profile tests,
+ * the status line and, after the answer, the result line. */
+static void MainRecords(void) {
+  struct stat status;
+  Append(records, "{\"text\":\"Activating plugin noop.\"}\n");
+  stat("/etc/corvane/hostprofile.xml", &status);
+  stat("/etc/corvane/hostprofile.xml.gz", &status);
+  Append(records, "{\"text\":\"noop\"}\n");
+}
+
+/* The worker's share: the redirection, two log lines (standard output and
+ * the system log), the node line and the profile line. */
+static void WorkerRecords(void) {
+  int null = open("/dev/null", O_RDONLY);
+  dup2(null, 0);
+  close(null);
+  int out = open("floor-stdout.log", O_WRONLY | O_CREAT | O_APPEND, 0644);
+  dup2(out, 1);
+  dup2(out, 2);
+  close(out);
+  Append(1, "Invoking method start on plugin noop\n");
+  syslog(LOG_INFO, "Invoking method start on plugin noop");
+  Append(records, "{\"text\":\"Applying start on plugin noop\"}\n");
+  Append(1, "Method start executed successfully for plugin noop\n");
+  syslog(LOG_INFO, "Method start executed successfully for plugin noop");
+  Append(records, "[time] noop\n");
+}
+
+static int LoadAll(const char* dir) {
+  DIR* listing = opendir(dir);
+  if (listing == NULL) return -1;
+  int count = 0;
+  struct dirent* entry;
+  char path[4096];
+  while ((entry = readdir(listing)) != NULL && count < kMaxPlugins) {
+    size_t length = strlen(entry->d_name);
+    if (length < 4 || strcmp(entry->d_name + length - 3, ".so") != 0) continue;
+    snprintf(path, sizeof path, "%s/%s", dir, entry->d_name);
+    void* handle = dlopen(path, RTLD_LAZY | RTLD_GLOBAL);
+    if (handle != NULL && dlsym(handle, "metadata") != NULL) handles[count++] = handle;
+  }
+  closedir(listing);
+  return count;
+}
+
+static void Serve(int requests, int answers) {
+  int32_t index;
+  while (read(requests, &index, sizeof index) == sizeof index) {
+    if (withRecords) WorkerRecords();
+    const NativePluginOperations* operations = dlsym(handles[index], "operations");
+    int32_t result = operations != NULL && operations->start != NULL ? operations->start() : 0;
+    if (write(answers, &result, sizeof result) != sizeof result) exit(1);
+  }
+  exit(0);
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: activation_floor DIR load|run|records [WORKERS]\n");
+    return 2;
+  }
+  int count = LoadAll(argv[1]);
+  if (count < 0) return 2;
+  withRecords = strcmp(argv[2], "records") == 0;
+  if (!withRecords && strcmp(argv[2], "run") != 0) return 0;
+  if (withRecords) {
+    openlog("floor", LOG_PID, LOG_DAEMON);
+    records = open("floor-records.log", O_WRONLY | O_CREAT | O_APPEND | O_TRUNC | O_CLOEXEC, 0644);
+    if (records < 0) return 2;
+  }
+  int workers = argc > 3 ? atoi(argv[3]) : 2;
+  if (workers < 1 || workers > kMaxWorkers) return 2;
+  int requestFds[kMaxWorkers];
+  struct pollfd answers[kMaxWorkers];
+  for (int w = 0; w < workers; w++) {
+    int request[2], answer[2];
+    if (pipe(request) != 0 || pipe(answer) != 0) return 2;
+    pid_t pid = fork();
+    if (pid < 0) return 2;
+    if (pid == 0) {
+      for (int other = 0; other < w; other++) close(requestFds[other]);
+      close(request[1]);
+      close(answer[0]);
+      Serve(request[0], answer[1]);
+    }
+    close(request[0]);
+    close(answer[1]);
+    requestFds[w] = request[1];
+    answers[w] = (struct pollfd){answer[0], POLLIN, 0};
+  }
+  int next = 0, running = 0;
+  for (int w = 0; w < workers && next < count; w++, next++, running++) {
+    if (withRecords) MainRecords();
+    if (write(requestFds[w], &next, sizeof next) != sizeof next) return 1;
+  }
+  while (running > 0) {
+    if (poll(answers, (nfds_t)workers, -1) < 0) return 1;
+    for (int w = 0; w < workers; w++) {
+      if ((answers[w].revents & (POLLIN | POLLHUP)) == 0) continue;
+      int32_t result;
+      if (read(answers[w].fd, &result, sizeof result) != sizeof result) return 1;
+      running--;
+      if (withRecords) Append(records, "{\"text\":\"Plugin noop activated.\"}\n");
+      if (next < count) {
+        if (withRecords) MainRecords();
+        if (write(requestFds[w], &next, sizeof next) != sizeof next) return 1;
+        next++;
+        running++;
+      }
+    }
+  }
+  return 0;
+}
