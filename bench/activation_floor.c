@@ -15,6 +15,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdbool.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,8 +29,7 @@
 enum { kMaxPlugins = 100000, kMaxWorkers = 64 };
 
 static void* handles[kMaxPlugins];
-static int withRecords;
-static int records = -1;  /* node records and profile lines alike */
+static int records = -1;  /* node records and profile lines alike; open with "records" */
 
 static void Append(int fd, const char* text) {
   if (fd >= 0 && write(fd, text, strlen(text)) < 0) exit(1);
@@ -38,6 +38,7 @@ static void Append(int fd, const char* text) {
 /* The main process's share: the activation line, the host-profile tests,
  * the status line and, after the answer, the result line. */
 static void MainRecords(void) {
+  if (records < 0) return;
   struct stat status;
   Append(records, "{\"text\":\"Activating plugin noop.\"}\n");
   stat("/etc/corvane/hostprofile.xml", &status);
@@ -48,6 +49,7 @@ static void MainRecords(void) {
 /* The worker's share: the redirection, two log lines (standard output and
  * the system log), the node line and the profile line. */
 static void WorkerRecords(void) {
+  if (records < 0) return;
   int null = open("/dev/null", O_RDONLY);
   dup2(null, 0);
   close(null);
@@ -83,7 +85,7 @@ static int LoadAll(const char* dir) {
 static void Serve(int requests, int answers) {
   int32_t index;
   while (read(requests, &index, sizeof index) == sizeof index) {
-    if (withRecords) WorkerRecords();
+    WorkerRecords();
     const NativePluginOperations* operations = dlsym(handles[index], "operations");
     int32_t result = operations != NULL && operations->start != NULL ? operations->start() : 0;
     if (write(answers, &result, sizeof result) != sizeof result) exit(1);
@@ -98,7 +100,7 @@ int main(int argc, char** argv) {
   }
   int count = LoadAll(argv[1]);
   if (count < 0) return 2;
-  withRecords = strcmp(argv[2], "records") == 0;
+  bool withRecords = strcmp(argv[2], "records") == 0;
   if (!withRecords && strcmp(argv[2], "run") != 0) return 0;
   if (withRecords) {
     openlog("floor", LOG_PID, LOG_DAEMON);
@@ -127,7 +129,7 @@ int main(int argc, char** argv) {
   }
   int next = 0, running = 0;
   for (int w = 0; w < workers && next < count; w++, next++, running++) {
-    if (withRecords) MainRecords();
+    MainRecords();
     if (write(requestFds[w], &next, sizeof next) != sizeof next) return 1;
   }
   while (running > 0) {
@@ -137,9 +139,9 @@ int main(int argc, char** argv) {
       int32_t result;
       if (read(answers[w].fd, &result, sizeof result) != sizeof result) return 1;
       running--;
-      if (withRecords) Append(records, "{\"text\":\"Plugin noop activated.\"}\n");
+      Append(records, "{\"text\":\"Plugin noop activated.\"}\n");
       if (next < count) {
-        if (withRecords) MainRecords();
+        MainRecords();
         if (write(requestFds[w], &next, sizeof next) != sizeof next) return 1;
         next++;
         running++;
