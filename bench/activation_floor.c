@@ -7,9 +7,11 @@
  * the workers end through exit() as the runner's do. "records" adds the
  * system calls that every activation's records, log lines and redirection
  * take, with fixed texts and nothing else; they go to floor-records.log
- * and floor-stdout.log in the current directory. So (time of run - time
- * of load) / plugins is a floor for the runner's activation cost per
- * plugin, and the time of "records" one for its whole run.
+ * and floor-stdout.log in the current directory. A record is an open, one
+ * write and a close, as no descriptor of a record file may stay open while
+ * plugin code runs. So (time of run - time of load) / plugins is a floor
+ * for the runner's activation cost per plugin, and the time of "records"
+ * one for its whole run.
  */
 #include <dirent.h>
 #include <dlfcn.h>
@@ -29,27 +31,35 @@
 enum { kMaxPlugins = 100000, kMaxWorkers = 64 };
 
 static void* handles[kMaxPlugins];
-static int records = -1;  /* node records and profile lines alike; open with "records" */
+static bool records = false;  /* node records and profile lines alike */
+static const char kRecordFile[] = "floor-records.log";
 
 static void Append(int fd, const char* text) {
   if (fd >= 0 && write(fd, text, strlen(text)) < 0) exit(1);
 }
 
+static void Record(const char* text) {
+  if (!records) return;
+  int fd = open(kRecordFile, O_WRONLY | O_APPEND | O_CLOEXEC);
+  Append(fd, text);
+  close(fd);
+}
+
 /* The main process's share: the activation line, the host-profile tests,
  * the status line and, after the answer, the result line. */
 static void MainRecords(void) {
-  if (records < 0) return;
+  if (!records) return;
   struct stat status;
-  Append(records, "{\"text\":\"Activating plugin noop.\"}\n");
+  Record("{\"text\":\"Activating plugin noop.\"}\n");
   stat("/etc/corvane/hostprofile.xml", &status);
   stat("/etc/corvane/hostprofile.xml.gz", &status);
-  Append(records, "{\"text\":\"noop\"}\n");
+  Record("{\"text\":\"noop\"}\n");
 }
 
 /* The worker's share: the redirection, two log lines (standard output and
  * the system log), the node line and the profile line. */
 static void WorkerRecords(void) {
-  if (records < 0) return;
+  if (!records) return;
   int null = open("/dev/null", O_RDONLY);
   dup2(null, 0);
   close(null);
@@ -59,10 +69,10 @@ static void WorkerRecords(void) {
   close(out);
   Append(1, "Invoking method start on plugin noop\n");
   syslog(LOG_INFO, "Invoking method start on plugin noop");
-  Append(records, "{\"text\":\"Applying start on plugin noop\"}\n");
+  Record("{\"text\":\"Applying start on plugin noop\"}\n");
   Append(1, "Method start executed successfully for plugin noop\n");
   syslog(LOG_INFO, "Method start executed successfully for plugin noop");
-  Append(records, "[time] noop\n");
+  Record("[time] noop\n");
 }
 
 static int LoadAll(const char* dir) {
@@ -104,8 +114,10 @@ int main(int argc, char** argv) {
   if (!withRecords && strcmp(argv[2], "run") != 0) return 0;
   if (withRecords) {
     openlog("floor", LOG_PID, LOG_DAEMON);
-    records = open("floor-records.log", O_WRONLY | O_CREAT | O_APPEND | O_TRUNC | O_CLOEXEC, 0644);
-    if (records < 0) return 2;
+    int created = open(kRecordFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (created < 0) return 2;
+    close(created);
+    records = true;
   }
   int workers = argc > 3 ? atoi(argv[3]) : 2;
   if (workers < 1 || workers > kMaxWorkers) return 2;
@@ -139,7 +151,7 @@ int main(int argc, char** argv) {
       int32_t result;
       if (read(answers[w].fd, &result, sizeof result) != sizeof result) return 1;
       running--;
-      Append(records, "{\"text\":\"Plugin noop activated.\"}\n");
+      Record("{\"text\":\"Plugin noop activated.\"}\n");
       if (next < count) {
         MainRecords();
         if (write(requestFds[w], &next, sizeof next) != sizeof next) return 1;
