@@ -7,4 +7,8 @@ namespace dawnstep {
 // An existence test, not a readability test.
 bool PathExists(const std::string& path);
 
+// Creates every missing directory of `path` with mode 0755 (less what the
+// umask takes away); existing ones keep theirs.
+void MakeDirectories(const std::string& path);
+
 }  // namespace dawnstep
