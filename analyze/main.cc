@@ -33,6 +33,7 @@
 #include "log/hkn_buffer.h"
 #include "platform/root.h"
 #include "plugin/plugin.h"
+#include "plugin/writable_code.h"
 
 using namespace dawnstep;
 using namespace dawnstep::analyze;
@@ -326,6 +327,11 @@ int Verify(const Arguments& args) {
   if (!commandLines.empty()) {
     // The dispatcher every JSON plugin shares, with the descriptors it read.
     AddCommandFindings(commandLines, *Orvocli::SharedDispatcher(), findings);
+  }
+  std::vector<std::string> dirs;
+  if (args.operands.empty()) dirs = Plugin::PluginDirectories();
+  for (const WritableCode& found : FindWritableCode(dirs, files, Orvocli::SharedDispatcher())) {
+    findings.errors.push_back({found.path, found.Message()});
   }
   if (args.Has("json")) {
     WriteJson(FindingsJson(findings), std::cout);

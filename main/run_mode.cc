@@ -3,10 +3,12 @@
 #include <exception>
 #include <ostream>
 
+#include "cli/orvocli.h"
 #include "log/kernel_log.h"
 #include "main/logging.h"
 #include "platform/host_log.h"
 #include "platform/memory.h"
+#include "plugin/writable_code.h"
 
 namespace dawnstep {
 namespace {
@@ -31,6 +33,18 @@ bool StartLogging() {
   return false;
 }
 
+// Code that anyone could change still runs, so that no boot is lost to a
+// packaging slip, but not without a word.
+void WarnOfWritableCode(const CommandLine& line) {
+  std::vector<std::string> dirs;
+  if (line.plugins.empty()) dirs = Plugin::PluginDirectories();
+  for (const WritableCode& found :
+       FindWritableCode(dirs, Plugin::registry().pluginFiles, Orvocli::SharedDispatcher())) {
+    Warning("%s", found.Message().c_str());
+    AlertLog() << found.Message() << std::endl;
+  }
+}
+
 bool SmallHost(uint64_t bytes) {
   const float gibibytes = static_cast<float>(bytes) * 0x1p-30f;
   return gibibytes <= 5.0f;
@@ -45,6 +59,7 @@ int Run(CommandLine& line, StartupHooks& hooks) {
     return 0;
   }
   if (!StartLogging()) return 1;
+  WarnOfWritableCode(line);
   LimitWorkersToHost(line.flags, hooks);
   Plugin::ActivatePlugins(line.flags);
   return 0;

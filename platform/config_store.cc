@@ -1,7 +1,6 @@
 #include "platform/config_store.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/file_system.h"
 #include "platform/root.h"
 #include "platform/whole_io.h"
 
@@ -17,18 +17,9 @@ namespace {
 
 const char kStoreLog[] = "/var/lib/corvane/configstore.log";
 
-// Creates every missing directory of `path`; failures show up when the file
-// is opened.
-void MakeDirectories(const std::string& path) {
-  for (size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    mkdir(path.substr(0, slash).c_str(), 0755);
-  }
-  mkdir(path.c_str(), 0755);
-}
-
 void AppendLine(const std::string& line) {
   std::string path = RootPath(kStoreLog);
+  // Failures show up when the file is opened.
   MakeDirectories(path.substr(0, path.rfind('/')));
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) throw std::runtime_error(path + ": " + strerror(errno));

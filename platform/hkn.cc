@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "platform/file_system.h"
 #include "platform/process_id.h"
 #include "platform/root.h"
 #include "platform/utc_time.h"
@@ -58,8 +58,7 @@ class NodeFile {
     int opened = openFile();
     if (opened >= 0 || errno != ENOENT) return opened;
     // A fresh root has no /run either.
-    std::error_code ignored;
-    std::filesystem::create_directories(RootPath(kNodeDir), ignored);
+    MakeDirectories(RootPath(kNodeDir));
     return openFile();
   }
 

@@ -7,7 +7,7 @@ namespace dawnstep {
 void PrivateFile::Open(const std::string& path) {
   Close();
   clear();
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     setstate(std::ios::failbit);
     return;

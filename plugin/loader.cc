@@ -38,8 +38,8 @@ void ListDirectory(const std::string& dir, std::vector<std::string>& paths) {
 }
 
 std::string FindInPluginDirs(const std::string& name) {
-  for (const char* dir : kPluginDirs) {
-    std::string path = RootPath(dir) + "/" + name;
+  for (const std::string& dir : Plugin::PluginDirectories()) {
+    std::string path = dir + "/" + name;
     if (PathExists(path)) return path;
   }
   throw Exception("Cannot find plugin '%s'", name.c_str());
@@ -48,7 +48,7 @@ std::string FindInPluginDirs(const std::string& name) {
 std::vector<std::string> PluginPaths(const std::unordered_set<std::string>& plugins) {
   std::vector<std::string> paths;
   if (plugins.empty()) {
-    for (const char* dir : kPluginDirs) ListDirectory(RootPath(dir), paths);
+    for (const std::string& dir : Plugin::PluginDirectories()) ListDirectory(dir, paths);
   } else {
     for (const std::string& name : plugins) {
       paths.push_back(name.starts_with('/') ? name : FindInPluginDirs(name));
@@ -80,6 +80,7 @@ void Plugin::LoadPlugins(const std::unordered_set<std::string>& plugins, uint32_
     std::minstd_rand engine(seed);
     std::shuffle(paths.begin(), paths.end(), engine);
   }
+  registry().pluginFiles = paths;
   ProbeNativePlugins(paths);
   for (const std::string& path : paths) {
     try {
@@ -97,6 +98,12 @@ std::vector<std::string> Plugin::InstalledPluginFiles() {
   std::vector<std::string> paths = PluginPaths({});
   std::sort(paths.begin(), paths.end());
   return paths;
+}
+
+std::vector<std::string> Plugin::PluginDirectories() {
+  std::vector<std::string> dirs;
+  for (const char* dir : kPluginDirs) dirs.push_back(RootPath(dir));
+  return dirs;
 }
 
 void Plugin::LoadPlugin(const std::string& path) {

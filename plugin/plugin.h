@@ -48,6 +48,7 @@ class Plugin {
     std::unordered_multimap<std::string, Plugin*> providers;
     TagSet interactiveTags;
     std::unordered_set<std::string> kindTags;
+    std::vector<std::string> pluginFiles;  // every file LoadPlugins tried, in order
     uint32_t runOnceCount = 0;
   };
 
@@ -71,6 +72,8 @@ class Plugin {
   // The files of the plugin directories, sorted, as LoadPlugins would load
   // them without an explicit list.
   static std::vector<std::string> InstalledPluginFiles();
+  // The two directories installed plugins are listed from, under the root.
+  static std::vector<std::string> PluginDirectories();
   static void LoadPlugin(const std::string& path);
   static void LoadJsonPlugin(const std::string& path);
   static void LoadNativePlugin(const std::string& path);

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <charconv>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <system_error>
 
@@ -139,6 +140,7 @@ void AddFailureLines(const HandlerOutcome& outcome, CallSpec::Output& output) {
 void Dispatcher::AddExternalDirectory(const std::string& directory) {
   directories.push_back(directory);
   for (const std::string& file : DescriptorFiles(directory)) {
+    descriptors.push_back(file);
     try {
       for (CommandDefinition& command : ReadDescriptor(directory, file)) {
         commands.emplace(command.path, std::move(command));
@@ -147,6 +149,12 @@ void Dispatcher::AddExternalDirectory(const std::string& directory) {
       Warning("Skipping command descriptor %s: %s", file.c_str(), e.what());
     }
   }
+}
+
+std::vector<std::string> Dispatcher::Handlers() const {
+  std::set<std::string> handlers;
+  for (const auto& [path, command] : commands) handlers.insert(command.handler);
+  return {handlers.begin(), handlers.end()};
 }
 
 const CommandDefinition* Dispatcher::Prepare(const std::string& path, const Parameters& given,

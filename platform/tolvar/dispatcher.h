@@ -33,6 +33,10 @@ class Dispatcher {
                                  const Parameters& parameters) const;
 
   const std::vector<std::string>& Directories() const { return directories; }
+  // Every descriptor file found, also those that could not be read.
+  const std::vector<std::string>& Descriptors() const { return descriptors; }
+  // The handlers of the commands defined, each once, in byte order.
+  std::vector<std::string> Handlers() const;
 
  private:
   // The command `path` names, with its handler's arguments in `arguments`;
@@ -42,6 +46,7 @@ class Dispatcher {
                                    std::vector<std::string>& errors) const;
 
   std::vector<std::string> directories;
+  std::vector<std::string> descriptors;
   std::map<std::string, CommandDefinition> commands;
 };
 
