@@ -128,14 +128,19 @@ class ContainmentTest(RootCase):
                 self.setUp()
                 run = self.boot_beside(library, "--max-workers", "2")
                 others = {name: "activated" for name in ["a", "b", "c", "once", "z", "end-autoconf"]}
-                self.assertEqual(others, {name: outcome for name, outcome in outcomes(self, self.records()).items()
+                texts = self.records()
+                self.assertEqual(others, {name: outcome for name, outcome in outcomes(self, texts).items()
                                           if name != library})
+                for name in others:
+                    self.assertIn(f"Activating Dawnstep plugin {name}.", texts)
+                self.assertIn("All dawnstep plugins activated", texts)
                 lines = self.root.read("/var/log/sysboot.log").splitlines()
                 self.assertEqual([True] * len(lines), [bool(PROFILE_LINE.fullmatch(line)) for line in lines], lines)
                 recorded = [PROFILE_LINE.fullmatch(line)[1] for line in lines]
                 self.assertTrue(set(others) <= set(recorded), lines)
                 self.assertEqual("dawnstep.run-once=once1.0", self.root.read("/.runonce"))
-                for name in others.keys() - {"end-autoconf"}:
+                for name in others.keys() - {"end-autoconf"}:  # the built-in one has no command
+                    self.assertIn(f"Applying start on plugin {name}", texts)
                     self.assertTrue(os.path.exists(self.root.file("/" + name)), name)
                 if library == "junk_ctor":  # its junk in the probe's answers is no death of the probe
                     path = f"{self.root.file(PLUGIN_DIR)}/libjunk_ctor.so"
