@@ -17,14 +17,22 @@
 namespace dawnstep {
 namespace {
 
-// A verdict on the wire: its refusal code, then the length of its text.
+// A verdict on the wire: a mark, the place of its library in the list, its
+// refusal code, then the length of its text. Library code runs in the probe
+// and may write into the pipe too; the mark and the place tell its bytes
+// from a verdict.
 struct VerdictHeader {
+  uint32_t mark;
+  uint32_t place;
   uint32_t refusal;
   uint32_t length;
 };
 
-void SendVerdict(int fd, const LibraryProbe::Verdict& verdict) {
-  VerdictHeader header{verdict.refusal, static_cast<uint32_t>(verdict.text.size())};
+const uint32_t kVerdictMark = 0x5644'5344;  // "DSDV" in the native byte order
+
+void SendVerdict(int fd, size_t place, const LibraryProbe::Verdict& verdict) {
+  VerdictHeader header{kVerdictMark, static_cast<uint32_t>(place), verdict.refusal,
+                       static_cast<uint32_t>(verdict.text.size())};
   // One write for the pair: the main process reads verdicts in batches.
   std::string message(reinterpret_cast<const char*>(&header), sizeof header);
   message += verdict.text;
@@ -68,7 +76,7 @@ void LibraryProbe::Serve(int answers) {
   // Library code talks once, when the main process loads it.
   int devNull = open("/dev/null", O_RDWR);
   for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) dup2(devNull, fd);
-  for (size_t i = next; i < paths.size(); ++i) SendVerdict(answers, load(paths[i]));
+  for (size_t i = next; i < paths.size(); ++i) SendVerdict(answers, i, load(paths[i]));
   _exit(0);  // the main process's exit handlers are not the probe's to run
 }
 
@@ -101,18 +109,32 @@ bool LibraryProbe::Take(void* into, size_t size) {
 }
 
 std::string LibraryProbe::Death() {
-  close(answers);
-  answers = -1;
-  received.clear();
-  taken = 0;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  pid = -1;
+  Forget(&status);
   if (WIFSIGNALED(status)) {
     return "loading it ended the process with signal " + std::to_string(WTERMSIG(status));
   }
   return "loading it ended the process with exit status " + std::to_string(WEXITSTATUS(status));
+}
+
+void LibraryProbe::Forget(int* status) {
+  close(answers);
+  answers = -1;
+  received.clear();
+  taken = 0;
+  while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+  }
+  pid = -1;
+}
+
+std::string LibraryProbe::Garbled(const std::string& path) {
+  // Nothing it says can be told apart any more: it starts again after this
+  // library.
+  kill(pid, SIGKILL);
+  Forget(nullptr);
+  return "Invalid plugin: " + path +
+         ": the probe's answer on it could not be read: something wrote into the probe's pipe "
+         "while it was loaded";
 }
 
 LibraryProbe::Verdict LibraryProbe::Judge(const std::string& path) {
@@ -129,6 +151,8 @@ LibraryProbe::Verdict LibraryProbe::Judge(const std::string& path) {
     Verdict verdict;
     if (!Take(&header, sizeof header)) {
       verdict = {kFailed, "Invalid plugin: " + Death()};
+    } else if (header.mark != kVerdictMark || header.place != current) {
+      verdict = {kFailed, Garbled(paths[current])};
     } else {
       verdict = {header.refusal, std::string(header.length, '\0')};
       if (!Take(verdict.text.data(), verdict.text.size())) {

@@ -14,8 +14,9 @@ namespace dawnstep {
 // dynamic loader's reading of a possibly damaged file), and whatever kills
 // the probe then names the library it was loading instead of ending the
 // boot. The probe works through its list ahead of the caller, which waits
-// only for the verdict it asks for; after a death the probe restarts with
-// the next library.
+// only for the verdict it asks for; after a death, or an answer that cannot
+// be read (library code that wrote into the probe's pipe), the probe
+// restarts with the next library.
 class LibraryProbe {
  public:
   // What became of one library: `refusal` is 0 when it loaded cleanly, else
@@ -47,7 +48,13 @@ class LibraryProbe {
   [[noreturn]] void Serve(int answers);
   void Stop();
   bool Take(void* into, size_t size);
+  // The reason for a probe that ended while loading a library.
   std::string Death();
+  // The reason for a library on which the probe's answer cannot be read;
+  // stops the probe.
+  std::string Garbled(const std::string& path);
+  // Closes the answer pipe and reaps the probe, which has ended or will.
+  void Forget(int* status);
 
   std::vector<std::string> paths;
   Load load;

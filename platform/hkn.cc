@@ -1,11 +1,9 @@
 #include "platform/hkn.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -29,44 +27,21 @@ namespace {
 
 const char kNodeDir[] = "/run/hkn";
 
-// A node file kept open from one record to the next. Plugin code shares
-// the process (library constructors here, entry points in workers) and may
-// close or reuse any descriptor, and a file may be removed under us, so the
-// descriptor is checked to still name the file opened before each record;
-// one that does not is forgotten, not closed.
-class NodeFile {
- public:
-  int Descriptor(const std::string& wanted) {
-    struct stat status {};
-    bool ours = fd >= 0 && fstat(fd, &status) == 0 && status.st_dev == device &&
-                status.st_ino == inode;
-    if (ours && status.st_nlink > 0 && wanted == path) return fd;
-    if (ours) close(fd);
-    fd = Open(wanted);
-    if (fd < 0 || fstat(fd, &status) != 0) return fd;
-    path = wanted;
-    device = status.st_dev;
-    inode = status.st_ino;
-    return fd;
-  }
-
- private:
-  static int Open(const std::string& file) {
-    auto openFile = [&file] {
-      return open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    };
-    int opened = openFile();
-    if (opened >= 0 || errno != ENOENT) return opened;
-    // A fresh root has no /run either.
-    MakeDirectories(RootPath(kNodeDir));
-    return openFile();
-  }
-
-  std::string path;
-  int fd = -1;
-  dev_t device = 0;
-  ino_t inode = 0;
-};
+// A node record is one system call on the host, with no descriptor behind
+// it. Plugin code shares the processes that send records (library
+// constructors here, entry points in workers) and may write into any
+// descriptor it finds, so no descriptor of a node file stays open between
+// records: each is opened for its record's one write and closed after.
+int OpenNodeFile(const std::string& file) {
+  auto openFile = [&file] {
+    return open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  };
+  int opened = openFile();
+  if (opened >= 0 || errno != ENOENT) return opened;
+  // A fresh root has no /run either.
+  MakeDirectories(RootPath(kNodeDir));
+  return openFile();
+}
 
 class FileHkn : public HknInterface {
  public:
@@ -82,19 +57,18 @@ class FileHkn : public HknInterface {
   int32_t Set(uint32_t node, void*, HKN_ParamList* list, void*, uint32_t) override {
     const char* file = HknNodeFile(node);
     if (*file == '\0' || list == nullptr) return -1;
-    int fd = nodeFiles[node].Descriptor(RootPath(file));
+    int fd = OpenNodeFile(RootPath(file));
     if (fd < 0) return -1;
     nlohmann::ordered_json record = {
         {"time", UtcIsoTimestamp(6)}, {"pid", ProcessId()}, {"text", list->input}};
     std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     line += '\n';
-    return WriteOnce(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) ? 0 : -1;
+    bool whole = WriteOnce(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    close(fd);
+    return whole ? 0 : -1;
   }
 
   void ParamListDestroy(HKN_ParamList* list) override { delete list; }
-
- private:
-  std::map<uint32_t, NodeFile> nodeFiles;
 };
 
 HknInterface* current = nullptr;

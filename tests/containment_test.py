@@ -1,14 +1,17 @@
 """Nothing a plugin file, plugin code or the start-up state can do ends,
 hangs or corrupts a boot."""
+import json
 import os
 import random
+import re
 import shutil
 import struct
 import subprocess
 
 import unittest
 
-from harness import BINARY, PLUGIN_DIR, SANITIZED, TEST_PLUGINS, RootCase, main
+from harness import BINARY, NODES, PLUGIN_DIR, SANITIZED, TEST_PLUGINS, RootCase, main
+from plugin_runs import commands, json_plugin, outcomes
 
 OK = "Activating Dawnstep plugin hostile_ok."
 # These runs crash on purpose: the sanitizer's signal handler would report
@@ -16,6 +19,11 @@ OK = "Activating Dawnstep plugin hostile_ok."
 # ends the probe as in a plain build.
 CRASHING = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") +
             ":symbolize=0:handle_segv=0:handle_sigbus=0:handle_abort=0:handle_sigfpe=0:handle_sigill=0"}
+
+
+STAMP = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6}"
+PROFILE_LINE = re.compile(rf"HVKernel Initialization Time: \d+|\[{STAMP} - {STAMP}\] sysboot: (.*)|"
+                          rf"=== Dawnstep configuration info ===| Start: {STAMP}| End: {STAMP}")
 
 
 def executable_segment(elf):
@@ -86,6 +94,70 @@ class ContainmentTest(RootCase):
         self.assertEqual(run.status, 0, run)
         self.assertIn("Applying start on plugin hostile_ok", self.root.node("log"))
         self.assertEqual(self.root.read("/taken"), "")
+
+    def boot_beside(self, library, *args):
+        """A run of native plugin `library` beside JSON plugins a, b, c and run-once plugin once."""
+        os.makedirs(self.root.file("/var/log"))
+        commands(self.root, "t", {"touch": ": >\"$DAWNSTEP_ROOT/${1#--name=}\""})
+        for name in "abc":
+            json_plugin(self.root, name, [f"t touch --name={name}"])
+        json_plugin(self.root, "once", ["t touch --name=once"], run_once=True, plugin_version="1.0")
+        # Runs last, so that it is handed to a worker after `library` ran.
+        json_plugin(self.root, "z", ["t touch --name=z"], requires=["native plugins"])
+        shutil.copy(f"{TEST_PLUGINS}/lib{library}.so", self.root.file(PLUGIN_DIR))
+        run = self.root.run(*args)
+        self.assertEqual(run.status, 0, run)
+        return run
+
+    def records(self):
+        """The texts of every node's records, each line checked to be one."""
+        texts = []
+        for node in NODES.values():
+            if not os.path.exists(self.root.file("/run/hkn/" + node)):
+                continue
+            with open(self.root.file("/run/hkn/" + node)) as f:
+                for line in f:
+                    record = json.loads(line)
+                    self.assertEqual(["time", "pid", "text"], list(record), line)
+                    texts.append(record["text"])
+        return texts
+
+    def test_plugin_code_that_writes_into_every_descriptor_corrupts_no_record(self):
+        for library in ["junk_start", "junk_ctor"]:
+            with self.subTest(library):
+                self.setUp()
+                run = self.boot_beside(library, "--max-workers", "2")
+                others = {name: "activated" for name in ["a", "b", "c", "once", "z", "end-autoconf"]}
+                texts = self.records()
+                self.assertEqual(others, {name: outcome for name, outcome in outcomes(self, texts).items()
+                                          if name != library})
+                for name in others:
+                    self.assertIn(f"Activating Dawnstep plugin {name}.", texts)
+                self.assertIn("All dawnstep plugins activated", texts)
+                lines = self.root.read("/var/log/sysboot.log").splitlines()
+                self.assertEqual([True] * len(lines), [bool(PROFILE_LINE.fullmatch(line)) for line in lines], lines)
+                recorded = [PROFILE_LINE.fullmatch(line)[1] for line in lines]
+                self.assertTrue(set(others) <= set(recorded), lines)
+                self.assertEqual("dawnstep.run-once=once1.0", self.root.read("/.runonce"))
+                for name in others.keys() - {"end-autoconf"}:  # the built-in one has no command
+                    self.assertIn(f"Applying start on plugin {name}", texts)
+                    self.assertTrue(os.path.exists(self.root.file("/" + name)), name)
+                if library == "junk_ctor":  # its junk in the probe's answers is no death of the probe
+                    path = f"{self.root.file(PLUGIN_DIR)}/libjunk_ctor.so"
+                    self.assertIn(f"Skipping {path}: Invalid plugin: {path}: the probe's answer", run.err)
+
+    def test_plugins_that_put_another_pipe_in_place_of_their_workers(self):
+        rows = [  # library, its outcome, the line the run shows for its worker
+            ("swap_requests", "activated", None),
+            ("swap_answers", "activation failed", "swap_answers: exited with code 1"),
+        ]
+        for library, outcome, line in rows:
+            with self.subTest(library):
+                self.setUp()
+                run = self.boot_beside(library, "--max-workers", "1")
+                expected = {name: "activated" for name in ["a", "b", "c", "once", "z", "end-autoconf"]}
+                self.assertEqual(dict(expected, **{library: outcome}), outcomes(self, self.records()))
+                self.assertEqual([line] if line else [], re.findall(f"(?m)^{library}: .*$", run.out), run)
 
     def test_programs_that_take_over_a_worker(self):
         rows = [  # shell run in place of the worker, what the run must show

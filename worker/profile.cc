@@ -88,8 +88,9 @@ void Profile::RecordPlugin(const std::string& name, const timeval& start) {
   liveProfile->WriteLine(line);
 }
 
-// One complete line per flush: every process appends to the same open file,
-// and nothing stays buffered to be written twice after a fork.
+// One complete line per flush, appended in one write: every process appends
+// to the same file, and nothing stays buffered to be written twice after a
+// fork.
 void Profile::WriteLine(const std::string& line) { log << line << '\n' << std::flush; }
 
 }  // namespace dawnstep

@@ -11,8 +11,10 @@ namespace dawnstep {
 
 // The boot timing profile: how long the kernel had been up when activation
 // began, how long each plugin took, and when activation started and ended.
-// Worker processes inherit the open file and append to it; only the process
-// that created the profile writes the trailer.
+// Worker processes inherit the profile and append their records to the file,
+// each through a descriptor open only for its one write (plugin code runs in
+// the workers); only the process that created the profile writes the
+// trailer.
 class Profile {
  public:
   Profile();

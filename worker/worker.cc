@@ -200,13 +200,17 @@ void Worker::Serve(bool dryRun) {
     bool succeeded = ActivateCaught(request.plugin, request.flags);
     FlushAllOutput();
     if (!dryRun) Profile::RecordPlugin(request.plugin->name, start);
-    // Plugin code that put other files in place of the pipes has cut this
-    // worker off: an answer would go astray and no request could come.
-    if (IdentityOf(requestFd) != requests || IdentityOf(responseFd) != answers) std::exit(1);
+    // Plugin code that put another file in place of the answer pipe has
+    // cut this worker off: an answer would go astray.
+    if (IdentityOf(responseFd) != answers) std::exit(1);
     // A main process that is gone reads no answer: dying of the broken
     // pipe instead of exiting with 1 shows to no one.
     WorkerResponse response{request.plugin, succeeded ? 0 : 1, 0};
     if (WriteOnce(responseFd, &response, sizeof response) != sizeof response) std::exit(1);
+    // With another file in place of the request pipe the plugin's result
+    // still stands, but no request can come: the main process sees this
+    // worker end, or its next request fail, and uses another.
+    if (IdentityOf(requestFd) != requests) std::exit(0);
   }
 }
 

@@ -86,6 +86,26 @@ EXPORT const NativePluginMetadata metadata = {.version = 1};
 #endif
 static volatile uintptr_t unmapped = 16; /* a real fault, not a null-pointer report */
 static const char junk[40] = "not a worker response, just junk bytes";
+/* 16 bytes of junk into every descriptor from 3 on, files included. */
+__attribute__((unused)) static void JunkEverywhere(void) {
+  for (int fd = 3; fd < 1024; ++fd) {
+    if (write(fd, "garbage-garbage!", 16) < 0) continue;
+  }
+}
+#ifdef CASE_junk_ctor
+__attribute__((constructor)) static void JunkAtLoad(void) { JunkEverywhere(); }
+#endif
+/* The first pipe end open for `access` (the worker's request or answer pipe). */
+__attribute__((unused)) static int PipeEnd(int access) {
+  struct stat status;
+  for (int fd = 3; fd < 1024; ++fd) {
+    if (fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode) &&
+        (fcntl(fd, F_GETFL) & O_ACCMODE) == access) {
+      return fd;
+    }
+  }
+  return -1;
+}
 static int32_t Start(void) {
   int ends[2];
 #if defined(CASE_segfault)
@@ -109,6 +129,18 @@ static int32_t Start(void) {
       continue;
     }
   }
+#elif defined(CASE_junk_start)
+  JunkEverywhere();
+#elif defined(CASE_swap_requests) || defined(CASE_swap_answers)
+  /* Another pipe in place of the worker's request (or answer) pipe; its
+   * other end stays open, so it neither ends nor breaks. */
+#ifdef CASE_swap_requests
+  int access = O_RDONLY, kept = 0;
+#else
+  int access = O_WRONLY, kept = 1;
+#endif
+  int target = PipeEnd(access);
+  if (target < 0 || pipe(ends) != 0 || dup2(ends[kept], target) < 0) return 1;
 #endif
   (void)ends, (void)unmapped, (void)junk;
   return 0;
