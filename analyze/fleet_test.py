@@ -26,8 +26,8 @@ PLUGINS = {"a": plugin(["t"], preemptive=True), "b": plugin(["t"]), "c": plugin(
            "g": plugin(["y"], ["u"])}
 PROFILE = [("a", 0, 100000), ("c", 0, 250000), ("d", 50000, 60000), ("g", 250000, 400000),
            ("end-autoconf", 400000, 400000)]
-# c 50 ms (20 %) slower, and so activation too (12.5 %).
-SLOWER = [("a", 0, 100000), ("c", 0, 300000), ("d", 50000, 60000), ("g", 300000, 450000),
+# c 50 ms (20 %) slower, and so activation too (12.5 %); d 2 ms (20 %).
+SLOWER = [("a", 0, 100000), ("c", 0, 300000), ("d", 50000, 62000), ("g", 300000, 450000),
           ("end-autoconf", 450000, 450000)]
 # g never started, h is new.
 WITHOUT_G = [row for row in PROFILE if row[0] != "g"] + [("h", 0, 5000)]
@@ -158,6 +158,7 @@ class Fleet(RootCase):
                 (SLOWER, ("--fail-above", "10"), 1, ["activation", "c"], slower + "  [fail]\n"),
                 (SLOWER, ("--fail-above", "10", "--min-ms", "60"), 0, [], "Gate passed"),
                 (SLOWER, ("--fail-above", "25"), 0, [], slower + "\n"),
+                (SLOWER, ("--fail-above", "10", "--min-ms", "1"), 1, ["activation", "c", "d"], ""),
                 (WITHOUT_G, ("--fail-above", "50"), 1, ["g"], "h: added")]
         for profile, options, status, failed, line in rows:
             with self.subTest(options=options, profile=profile):
@@ -168,6 +169,9 @@ class Fleet(RootCase):
                     self.boot(PLUGINS, profile, LOG, ALERTS)
                 result = json.loads(self.analyze("compare", "--json", *options, baseline,
                                                  status=status).stdout)
+                self.assertEqual(["g", "h"] if profile is WITHOUT_G else ["c", "d"],
+                                 [p["name"] for p in result["plugins"]])
+                self.assertEqual(max(e for *_, e in profile), result["critical_chain"]["after_us"])
                 marked = [p["name"] for p in result["plugins"] if p.get("failed")]
                 self.assertEqual(failed, ["activation"] * result["activation"].get("failed", 0)
                                  + marked)
