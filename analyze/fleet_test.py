@@ -61,7 +61,7 @@ def run_example(root):
 
 
 class Fleet(RootCase):
-    boot = report_test.Reports.boot
+    boot, files = report_test.Reports.boot, report_test.Reports.snapshot
 
     def analyze(self, *args, status=0, umask=None, limit=None):
         def child():
@@ -213,6 +213,7 @@ class Fleet(RootCase):
         self.boot(PLUGINS, PROFILE, LOG, ALERTS)
         out = self.root.file("/out")
         os.mkdir(out)
+        before = self.files()
         for command in ("metrics", "snapshot", "trace"):
             for umask in (0o000, 0o077):
                 with self.subTest(command=command, umask=umask):
@@ -232,6 +233,7 @@ class Fleet(RootCase):
                     self.assertIn(f"cannot write {target}: {reason}\n", done.stderr)
             self.assertEqual(["file"], os.listdir(out))
             os.remove(out + "/file")
+        self.assertEqual(before, self.files())
 
     def test_example_boot_served_by_node_exporter(self):
         exporter = tool("prometheus-node-exporter")
