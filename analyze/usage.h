@@ -170,10 +170,11 @@ inline constexpr char kCompareHelp[] =
     "  --json              {activation, critical_chain, plugins, added, removed}\n"
     "  --fail-above PERCENT\n"
     "                      fail (and mark) when activation or a plugin took more\n"
-    "                      than PERCENT longer and MS more, or a plugin that\n"
-    "                      activated in BASELINE did not in CURRENT\n"
+    "                      than PERCENT percent and MS milliseconds longer, or\n"
+    "                      a plugin that activated in BASELINE did not in CURRENT\n"
     "  --min-ms MS         the MS for --fail-above (default 10)\n"
-    "  --log FILE          the timing profile of CURRENT's default\n";
+    "  --log FILE          the timing profile of the last boot, for CURRENT\n"
+    "                      (default /var/log/sysboot.log)\n";
 
 inline constexpr char kDotHelp[] =
     "Usage: dawnstep-analyze dot [--no-kind-tags] [--around PLUGIN [--depth N]]\n"
