@@ -195,6 +195,7 @@ class Fleet(RootCase):
                 (("compare", "x"), "[]", "x: not a dawnstep snapshot"),
                 (("compare", "x"), json.dumps(one), 'plugins[0]: member "duration_us" is not a whole'),
                 (("compare", "x"), json.dumps({"schema": 1}), 'x: no member "activation_us"'),
+                (("compare", "x"), json.dumps(dict(one, activation_us=-2**63)), '"activation_us" is out of range'),
                 (("compare", "y"), None, "cannot open y: No such file or directory"),
                 (("compare",), None, "missing argument"),
                 (("compare", "--min-ms", "5", "x"), None, "option --min-ms needs --fail-above"),

@@ -55,6 +55,14 @@ std::optional<Micros> Micro(const nlohmann::json& object, const std::string& whe
   const nlohmann::json& value = Member(object, where, key);
   if (value.is_null()) return std::nullopt;
   if (!value.is_number_integer()) throw NotA(where, key, "a whole number or null");
+  // Far beyond any boot, and small enough that differences cannot overflow.
+  const Micros largest = Micros{1} << 52;
+  bool inRange = value.is_number_unsigned()
+                     ? value.get<uint64_t>() <= uint64_t{largest}
+                     : value.get<Micros>() >= -largest && value.get<Micros>() <= largest;
+  if (!inRange) {
+    throw SnapshotError(where + "member \"" + key + "\" is out of range");
+  }
   return value.get<Micros>();
 }
 
