@@ -20,7 +20,8 @@ const Known kKnown[] = {
     {"json", no_argument, 0},         {"output", required_argument, 'o'},
     {"max-workers", required_argument, 0}, {"duration", required_argument, 0},
     {"no-kind-tags", no_argument, 0}, {"around", required_argument, 0},
-    {"depth", required_argument, 0},
+    {"depth", required_argument, 0}, {"fail-above", required_argument, 0},
+    {"min-ms", required_argument, 0},
 };
 
 }  // namespace

@@ -24,7 +24,8 @@ struct Arguments {
 
 // Parses `args` (the words after the command), accepting "--help"/"-h" and
 // the long options named in `allowed` (of: log, json, output (-o),
-// max-workers, duration, no-kind-tags, around, depth). Throws UsageError.
+// max-workers, duration, no-kind-tags, around, depth, fail-above, min-ms).
+// Throws UsageError.
 Arguments ParseArguments(const std::vector<std::string>& allowed,
                          const std::vector<std::string>& args);
 

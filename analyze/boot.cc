@@ -1,6 +1,7 @@
 #include "analyze/boot.h"
 
 #include <map>
+#include <set>
 
 namespace dawnstep::analyze {
 namespace {
@@ -46,8 +47,11 @@ Boot MakeBoot(BootProfile profile, bool haveProfile, BootRecords records, bool h
   boot.graph = std::move(graph);
   std::map<std::string, const Activation*> last;
   for (const Activation& record : boot.profile.activations) last[record.name] = &record;
+  // Looked up by name, not with Find: a boot of many plugins would take
+  // quadratic time.
+  std::set<std::string> added;
   auto add = [&](const std::string& name, std::optional<size_t> installed) {
-    if (boot.Find(name) != nullptr) return;
+    if (!added.insert(name).second) return;
     std::optional<Outcome> outcome;
     if (boot.haveRecords) {
       auto found = boot.records.plugins.find(name);

@@ -53,16 +53,22 @@ std::optional<Micros> KernelTime(const std::string& digits) {
   return std::stoll(digits);
 }
 
-}  // namespace
-
-std::string FormatMillis(Micros micros) {
-  // Integer arithmetic: a double would round some values the wrong way.
+// `micros` in units of `scale` microseconds with `decimals` digits after the
+// point. Integer arithmetic: a double would round some values the wrong way.
+std::string FormatDecimal(Micros micros, uint64_t scale, int decimals) {
   const char* sign = micros < 0 ? "-" : "";
   uint64_t magnitude = micros < 0 ? 0 - static_cast<uint64_t>(micros) : micros;
   char text[40];
-  snprintf(text, sizeof text, "%s%" PRIu64 ".%03" PRIu64, sign, magnitude / 1000, magnitude % 1000);
+  snprintf(text, sizeof text, "%s%" PRIu64 ".%0*" PRIu64, sign, magnitude / scale, decimals,
+           magnitude % scale);
   return text;
 }
+
+}  // namespace
+
+std::string FormatMillis(Micros micros) { return FormatDecimal(micros, 1000, 3); }
+
+std::string FormatSeconds(Micros micros) { return FormatDecimal(micros, 1000000, 6); }
 
 std::string FormatProfileTime(Micros time) {
   time_t seconds = static_cast<time_t>(time / 1000000);

@@ -43,6 +43,9 @@ std::string FormatProfileTime(Micros time);
 // Milliseconds with three decimals, e.g. 1234.500 for 1234500 µs.
 std::string FormatMillis(Micros micros);
 
+// Seconds with six decimals, e.g. 1.234500 for 1234500 µs.
+std::string FormatSeconds(Micros micros);
+
 // Reads a timing profile. A file that holds several boots (one appended to
 // another) yields the last of them.
 BootProfile ReadBootProfile(std::istream& in);

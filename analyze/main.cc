@@ -1,12 +1,16 @@
 // dawnstep-analyze: reads what a boot left behind (the timing profile and
 // the node records) and the installed plugins, and reports on them. It
-// never activates a plugin and writes nothing but its own output.
+// never activates a plugin and writes nothing but its own output (and the
+// one file that -o names).
+#include <limits.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -15,20 +19,25 @@
 #include <sstream>
 
 #include "analyze/arguments.h"
+#include "analyze/atomic_file.h"
 #include "analyze/blame.h"
 #include "analyze/boot.h"
+#include "analyze/compare.h"
 #include "analyze/critical_chain.h"
 #include "analyze/dot.h"
 #include "analyze/json_output.h"
+#include "analyze/metrics.h"
 #include "analyze/plot.h"
 #include "analyze/simulate.h"
 #include "analyze/simulation_report.h"
+#include "analyze/snapshot.h"
 #include "analyze/stdout_diversion.h"
 #include "analyze/time_report.h"
 #include "analyze/trace.h"
 #include "analyze/usage.h"
 #include "analyze/verify.h"
 #include "analyze/why.h"
+#include "build_info.h"
 #include "cli/orvocli.h"
 #include "log/hkn_buffer.h"
 #include "platform/root.h"
@@ -266,18 +275,90 @@ int SimulateCommand(const Arguments& args) {
   return 0;
 }
 
+// Standard output, or with -o the file named, replaced whole: a reader of
+// that file sees the old one or the new one, never a part.
+void Emit(const Arguments& args, const std::function<void(std::ostream&)>& write) {
+  if (!args.Has("output")) {
+    write(std::cout);
+    return;
+  }
+  std::ostringstream content;
+  write(content);
+  WriteFileAtomically(args.Last("output"), content.str());
+}
+
 int Trace(const Arguments& args) {
   Boot boot = LoadTimedBoot(args);
-  if (!args.Has("output")) {
-    WriteTrace(boot, std::cout);
-    return 0;
-  }
-  std::string path = args.Last("output");
-  std::ofstream out(path);
-  if (out) WriteTrace(boot, out);
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + path + ": " + strerror(errno));
+  Emit(args, [&](std::ostream& out) { WriteTrace(boot, out); });
   return 0;
+}
+
+int Metrics(const Arguments& args) {
+  Boot boot = LoadBoot(args, "timing metrics left out");
+  Emit(args, [&](std::ostream& out) { WriteMetrics(boot, out); });
+  return 0;
+}
+
+std::string HostName() {
+  char name[HOST_NAME_MAX + 1] = "";
+  if (gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+nlohmann::json LastBootSnapshot(const Arguments& args) {
+  return SnapshotJson(LoadBoot(args, "durations left out"), HostName(), DAWNSTEP_VERSION);
+}
+
+int SnapshotCommand(const Arguments& args) {
+  nlohmann::json snapshot = LastBootSnapshot(args);
+  Emit(args, [&](std::ostream& out) { WriteJson(snapshot, out); });
+  return 0;
+}
+
+SnapshotSummary ReadSnapshotFile(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw SnapshotError("cannot open " + path + ": " + strerror(errno));
+  try {
+    return ReadSnapshot(nlohmann::json::parse(in));
+  } catch (const nlohmann::json::parse_error& e) {
+    throw SnapshotError(path + ": not JSON: syntax error at byte " + std::to_string(e.byte));
+  } catch (const SnapshotError& e) {
+    throw SnapshotError(path + ": " + e.what());
+  }
+}
+
+std::optional<Gate> GateOf(const Arguments& args) {
+  if (!args.Has("fail-above")) {
+    if (args.Has("min-ms")) throw UsageError("option --min-ms needs --fail-above");
+    return std::nullopt;
+  }
+  std::string text = args.Last("fail-above");
+  char* end = nullptr;
+  double percent = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(percent) || percent < 0) {
+    throw UsageError("option --fail-above needs a percentage of 0 or more, not '" + text + "'");
+  }
+  return Gate{percent, ParseCount("min-ms", args.Last("min-ms", "10"), 0, INT64_MAX / 1000) * 1000};
+}
+
+int CompareCommand(const Arguments& args) {
+  std::optional<Gate> gate = GateOf(args);
+  SnapshotSummary before, after;
+  try {
+    before = ReadSnapshotFile(args.operands[0]);
+    after = args.operands.size() > 1 ? ReadSnapshotFile(args.operands[1])
+                                     : ReadSnapshot(LastBootSnapshot(args));
+  } catch (const SnapshotError& e) {
+    Note(e.what());
+    return kUsageError;
+  }
+  Comparison comparison = Compare(before, after, gate);
+  if (args.Has("json")) {
+    WriteJson(ComparisonJson(comparison), std::cout);
+  } else {
+    WriteComparison(comparison, std::cout);
+  }
+  return comparison.Failed() ? 1 : 0;
 }
 
 int Dot(const Arguments& args) {
@@ -351,6 +432,10 @@ const std::map<std::string, Command>& Commands() {
       {"simulate",
        {kSimulateHelp, {"log", "json", "max-workers", "duration"}, 0, 0, SimulateCommand}},
       {"trace", {kTraceHelp, {"log", "output"}, 0, 0, Trace}},
+      {"metrics", {kMetricsHelp, {"log", "output"}, 0, 0, Metrics}},
+      {"snapshot", {kSnapshotHelp, {"log", "output"}, 0, 0, SnapshotCommand}},
+      {"compare",
+       {kCompareHelp, {"log", "json", "fail-above", "min-ms"}, 1, 2, CompareCommand}},
       {"dot", {kDotHelp, {"no-kind-tags", "around", "depth"}, 0, 0, Dot}},
       {"verify", {kVerifyHelp, {"json"}, 0, SIZE_MAX, Verify}},
       {"tags", {kTagsHelp, {"json"}, 0, 0, Tags}},

@@ -1,16 +1,13 @@
 #include "analyze/time_report.h"
 
 #include "analyze/critical_chain.h"
+#include "analyze/json_output.h"
 
 namespace dawnstep::analyze {
 namespace {
 
 std::string Shown(const std::optional<Micros>& micros) {
   return micros ? FormatMillis(*micros) + " ms" : "unknown";
-}
-
-nlohmann::json Value(const std::optional<Micros>& micros) {
-  return micros ? nlohmann::json(*micros) : nlohmann::json(nullptr);
 }
 
 }  // namespace
@@ -48,9 +45,9 @@ void WriteTime(const TimeReport& report, std::ostream& out) {
 }
 
 nlohmann::json TimeJson(const TimeReport& report) {
-  return {{"kernel_us", Value(report.kernel)},
-          {"activation_us", Value(report.activation)},
-          {"critical_chain_us", Value(report.criticalChain)},
+  return {{"kernel_us", ValueOrNull(report.kernel)},
+          {"activation_us", ValueOrNull(report.activation)},
+          {"critical_chain_us", ValueOrNull(report.criticalChain)},
           {"outcomes", report.outcomes}};
 }
 

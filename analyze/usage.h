@@ -7,7 +7,8 @@ inline constexpr char kUsage[] =
     "Usage: dawnstep-analyze COMMAND [OPTION...] [ARGUMENT...]\n"
     "\n"
     "Reports on the last boot's activations and on the installed plugins.\n"
-    "Reads files only: activates nothing and writes nothing but its output.\n"
+    "Reads files only: activates nothing and writes nothing but its output\n"
+    "(and the one file that -o names).\n"
     "\n"
     "Commands:\n"
     "  blame                    activations of the last boot with their outcomes,\n"
@@ -21,6 +22,11 @@ inline constexpr char kUsage[] =
     "                           other plugin durations\n"
     "  plot                     an SVG timeline of the last boot\n"
     "  trace                    the last boot as a trace for trace viewers\n"
+    "  metrics                  the last boot as Prometheus metrics, for\n"
+    "                           node_exporter's textfile collector\n"
+    "  snapshot                 the last boot as one JSON document to keep\n"
+    "  compare BASELINE [CURRENT]\n"
+    "                           compare two snapshots (CURRENT: the last boot)\n"
     "  dot                      the plugin dependency graph in Graphviz dot\n"
     "  verify [FILE...]         check plugin files without activating them\n"
     "  tags                     the tags the installed plugins provide or require\n"
@@ -121,7 +127,54 @@ inline constexpr char kTraceHelp[] =
     "whose events never overlap, with the plugin's outcome in args.\n"
     "\n"
     "  --log FILE          the timing profile (default /var/log/sysboot.log)\n"
-    "  -o, --output FILE   write to FILE instead of standard output\n";
+    "  -o, --output FILE   write to FILE instead of standard output (see metrics)\n";
+
+inline constexpr char kMetricsHelp[] =
+    "Usage: dawnstep-analyze metrics [--log FILE] [-o FILE]\n"
+    "\n"
+    "Writes the last boot in the Prometheus text format (0.0.4), for the\n"
+    "textfile collector of node_exporter: dawnstep_boot_timestamp_seconds,\n"
+    "dawnstep_kernel_init_seconds, dawnstep_activation_seconds,\n"
+    "dawnstep_critical_chain_seconds, dawnstep_plugins{outcome},\n"
+    "dawnstep_plugin_activation_seconds{plugin,outcome},\n"
+    "dawnstep_plugin_failed{plugin} and dawnstep_unmet_dependencies.\n"
+    "Without a profile or node records the metrics that need them are left\n"
+    "out, with a note on standard error.\n"
+    "\n"
+    "  --log FILE          the timing profile (default /var/log/sysboot.log)\n"
+    "  -o, --output FILE   replace FILE whole (written beside it, then renamed;\n"
+    "                      mode 0644), so that a collector never reads a part\n";
+
+inline constexpr char kSnapshotHelp[] =
+    "Usage: dawnstep-analyze snapshot [--log FILE] [-o FILE]\n"
+    "\n"
+    "Writes the last boot as one JSON document (schema 1) to keep, copy off\n"
+    "the host and compare later: schema, host, dawnstep_version, boot_start,\n"
+    "kernel_us, activation_us, critical_chain, unmet_dependencies and plugins,\n"
+    "each {name, outcome, offset_us, duration_us, provides, requires}.\n"
+    "\n"
+    "  --log FILE          the timing profile (default /var/log/sysboot.log)\n"
+    "  -o, --output FILE   replace FILE whole, as metrics does\n";
+
+inline constexpr char kCompareHelp[] =
+    "Usage: dawnstep-analyze compare [--json] [--fail-above PERCENT [--min-ms MS]]\n"
+    "                                [--log FILE] BASELINE [CURRENT]\n"
+    "\n"
+    "Compares two snapshots (CURRENT: the last boot of this host): activation\n"
+    "and critical chain times before and after, then every plugin whose outcome\n"
+    "changed, every plugin whose duration changed, largest change first, and\n"
+    "the plugins added and removed.\n"
+    "Exit status: 0; 1 when the gate failed; 2 for a usage error or a file that\n"
+    "is not a snapshot this version reads.\n"
+    "\n"
+    "  --json              {activation, critical_chain, plugins, added, removed}\n"
+    "  --fail-above PERCENT\n"
+    "                      fail (and mark) when activation or a plugin took more\n"
+    "                      than PERCENT percent and MS milliseconds longer, or\n"
+    "                      a plugin that activated in BASELINE did not in CURRENT\n"
+    "  --min-ms MS         the MS for --fail-above (default 10)\n"
+    "  --log FILE          the timing profile of the last boot, for CURRENT\n"
+    "                      (default /var/log/sysboot.log)\n";
 
 inline constexpr char kDotHelp[] =
     "Usage: dawnstep-analyze dot [--no-kind-tags] [--around PLUGIN [--depth N]]\n"

@@ -38,7 +38,8 @@ install(DIRECTORY DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/dawnstep/plugins COMPO
 install(DIRECTORY DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/dawnstep/plugins2 COMPONENT programs)
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME dawnstep COMPONENT programs)
-install(FILES docs/plugin-guide.md docs/commands.md DESTINATION ${DAWNSTEP_DOC} COMPONENT programs)
+install(FILES docs/plugin-guide.md docs/commands.md docs/fleet.md DESTINATION ${DAWNSTEP_DOC}
+        COMPONENT programs)
 
 # For plugin authors: the public C header, a pkg-config module (header
 # only, so architecture-independent), the native plugin guide and its
@@ -82,11 +83,14 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME dawnstep)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
+# `dawnstep-analyze metrics` writes for node_exporter's textfile collector.
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SUGGESTS prometheus-node-exporter)
 set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION "boot-time plugin activation runner of a hypervisor host
 dawnstep activates the host's configuration plugins at boot, in the order
 of the tags they provide and require, serially or in parallel worker
-processes. dawnstep-analyze reports on the boot's timing and checks
-plugin files.")
+processes. dawnstep-analyze reports on the boot's timing, publishes it
+to Prometheus through node_exporter, compares boots and checks plugin
+files.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME dawnstep-plugin-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

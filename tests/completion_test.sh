@@ -23,8 +23,9 @@ $options|dawnstep ''
 net.json,lib.so net.json,libstore.so|dawnstep --plugin net.json,
 x,store|dawnstep --disable x,s
 net network two\\ words|dawnstep --requires ''
---help blame critical-chain dot plot simulate tags time trace verify why|dawnstep-analyze ''
+--help blame compare critical-chain dot metrics plot simulate snapshot tags time trace verify why|dawnstep-analyze ''
 end-autoconf net store|dawnstep-analyze critical-chain ''
 a.json b.so sub|dawnstep-analyze verify ''
+--fail-above --help --json --log --min-ms|dawnstep-analyze compare -
 EOF_TABLE
 ((failures == 0)) || { echo "$failures completion checks failed" >&2; exit 1; }

@@ -21,6 +21,7 @@ version=$(dpkg-deb -f "$program" Version)
 dpkg-deb -f "$program" Depends | grep -qE '(^|, )libc6 \(>= [0-9.]+\)' ||
     fail "unversioned Depends: $(dpkg-deb -f "$program" Depends)"
 [[ $(dpkg-deb -f "$dev" Depends) == "dawnstep (= $version)" ]] || fail "dev package Depends"
+[[ $(dpkg-deb -f "$program" Suggests) == prometheus-node-exporter ]] || fail "Suggests"
 
 lintian --fail-on error,warning "$program" "$dev" >&2 || fail "lintian"
 
@@ -34,6 +35,7 @@ diff -u - <(listing "$program") <<'EOF' || fail "dawnstep package contents"
 /usr/share/doc/dawnstep/changelog.gz
 /usr/share/doc/dawnstep/commands.md
 /usr/share/doc/dawnstep/copyright
+/usr/share/doc/dawnstep/fleet.md
 /usr/share/doc/dawnstep/plugin-guide.md
 /usr/share/lintian/overrides/dawnstep
 /usr/share/man/man8/dawnstep-analyze.8.gz
