@@ -196,8 +196,8 @@ class Reports(RootCase):
                  "tag 't' has 2 preemptive providers"),
                 ({"a": idle(["t"], ["none"])}, 1, "requires tag 'none', which no plugin provides"),
                 ({"a": '{\n "metadata": {\n  "provides": [,]'}, 2, "at line 3, column 16"),
-                ({"a": '{"metadata": {"provides": 1}, "operations": {}}'}, 2,
-                 'member "provides" of "metadata"')]
+                ({"a": '{"metadata": {"provides": [], "requires": ["t-ok", 7], "version": 1}, '
+                       '"operations": {}}'}, 2, "metadata.requires[1]: 'i' is not a 'JsonString'")]
         for files, status, message in rows:
             with self.subTest(message):
                 paths = [self.root.write(f"/p/{name}.json", text) for name, text in files.items()]
