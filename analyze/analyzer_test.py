@@ -87,9 +87,12 @@ ROWS = [
     # verify: 0 clean, 1 warnings only, 2 errors.
     ({}, ["verify"], 0, "0 files checked: 0 errors, 0 warnings\n", ""),
     (CYCLES, ["verify"], 2, WARN + "3 files checked: 8 errors, 1 warning\n", ""),
-    ({"/d.json/x": ""}, ["verify", "--", "-odd.json", "-odd.json", "{root}/d.json"], 2,
+    # Each file once, in byte order; a member of the wrong kind named as the file spells it.
+    ({"/d.json/x": "", "/k.json": '{"metadata": {"provides": 1}, "operations": {}}'},
+     ["verify", "--", "-odd.json", "{root}/k.json", "{root}/d.json", "-odd.json"], 2,
      "Skipping -odd.json: No such file or directory\nSkipping {root}/d.json: Is a directory\n"
-     "2 files checked: 2 errors, 0 warnings\n", ""),
+     "Skipping {root}/k.json: metadata.provides: 'meta[\"provides\"]' is not a 'JsonArray'\n"
+     "3 files checked: 3 errors, 0 warnings\n", ""),
 ]
 # Command line errors: the command's usage hint after the reason.
 ROWS += [({}, args, 2, "", f"dawnstep-analyze {args[0]}: {reason}\n"
