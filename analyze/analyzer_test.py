@@ -38,7 +38,7 @@ CHAIN = ("end-autoconf (unknown)  start +950.000 ms  took 10.000 ms\n"
 # Without node records there are no outcomes, and every report says so.
 NOTE = "dawnstep-analyze: cannot open {root}/run/hkn/system.log: No such file or directory; plugin outcomes not shown\n"
 BUILTIN = "         - ms  unknown               end-autoconf\n"
-ODD = "caf\xe9\u20ac\u4e2d\udcc0\udcaf\udced\udca0\udc80"  # bytes C0 AF, ED A0 80 are not UTF-8
+ODD = "caf\xe9\u07ff\u20ac\u4e2d\udcc0\udcaf\udced\udca0\udc80"  # bytes C0 AF, ED A0 80 are not UTF-8
 COMMANDS = ["system hostname set --fqdn h", "# later", "system ntp set", "a 'b", "system hostname set --mtu x -z"]
 WARN = ("error: requirement cycle: a requires 'tb' from b, b requires 'ta' from a\n"
         "error: requirement cycle: self requires 'own' from self\n"
@@ -66,9 +66,10 @@ ROWS = [
     (DIAMOND, ["blame"], 0, "".join(f"{ms:>10} ms  unknown               {name}\n" for ms, name in [
         ("750.000", "late"), ("199.000", "slow"), ("90.000", "base"), ("90.000", "odd] sysboot: name "),
         ("90.000", "top"), ("50.000", "fast"), ("10.000", "end-autoconf"), ("5.000", "pre")]), NOTE),
-    ({"/b.log": rec("00:00.000000", "00:00.000001", "low", "0000-01-01 00:")
+    ({"/b.log": rec("00:00.000000", "00:00.000001", "low", "0000-01-01 00:") + rec("00.000000", "00.000002", "")
       + rec("59:59.999999", "59:60.999999", "high", "2026-12-31 23:")}, ["blame", "--log={root}/b.log"], 0,
-     "  1000.000 ms  unknown               high\n     0.001 ms  unknown               low\n" + BUILTIN, NOTE),
+     "  1000.000 ms  unknown               high\n     0.002 ms  unknown               \n"
+     "     0.001 ms  unknown               low\n" + BUILTIN, NOTE),
     ({LOG: BAD_LOG}, ["blame"], 0, BUILTIN, BAD_ERR + NOTE),
     # Critical chains follow requirements, kind tags and preemptive providers back.
     (DIAMOND, ["critical-chain"], 0, CHAIN, NOTE),
@@ -80,16 +81,19 @@ ROWS = [
     ({P + ODD + ".json": plugin(["b"], preemptive=True), P + 'say"hi\\.json': plugin([], ["b", "gone"]),
       P + "readme.txt": ""}, ["dot"], 0,
      'digraph plugins {\n  rankdir=LR;\n  node [shape=box];\n  p0 [label="end-autoconf"];\n  p1 [label='
-     '"caf\xe9\u20ac\u4e2d\ufffd\ufffd\ufffd\ufffd\ufffd", shape=octagon];\n  p2 [label="say\\"hi\\\\"];\n'
+     '"caf\xe9\u07ff\u20ac\u4e2d\ufffd\ufffd\ufffd\ufffd\ufffd", shape=octagon];\n  p2 [label="say\\"hi\\\\"];\n'
      '  p1 -> p0 [label="json plugins"];\n  p2 -> p0 [label="json plugins"];\n  p1 -> p2 [label="b"];\n'
      '  m0 [label="gone (no provider)", shape=plaintext, fontcolor=red];\n'
      '  m0 -> p2 [label="gone", style=dashed];\n}\n', f"Skipping {{root}}{P}readme.txt: unknown type\n"),
     # verify: 0 clean, 1 warnings only, 2 errors.
     ({}, ["verify"], 0, "0 files checked: 0 errors, 0 warnings\n", ""),
     (CYCLES, ["verify"], 2, WARN + "3 files checked: 8 errors, 1 warning\n", ""),
-    ({"/d.json/x": ""}, ["verify", "--", "-odd.json", "-odd.json", "{root}/d.json"], 2,
+    # Each file once, in byte order; a member of the wrong kind named as the file spells it.
+    ({"/d.json/x": "", "/k.json": '{"metadata": {"provides": 1}, "operations": {}}'},
+     ["verify", "--", "-odd.json", "{root}/k.json", "{root}/d.json", "-odd.json"], 2,
      "Skipping -odd.json: No such file or directory\nSkipping {root}/d.json: Is a directory\n"
-     "2 files checked: 2 errors, 0 warnings\n", ""),
+     "Skipping {root}/k.json: metadata.provides: 'meta[\"provides\"]' is not a 'JsonArray'\n"
+     "3 files checked: 3 errors, 0 warnings\n", ""),
 ]
 # Command line errors: the command's usage hint after the reason.
 ROWS += [({}, args, 2, "", f"dawnstep-analyze {args[0]}: {reason}\n"

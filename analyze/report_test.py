@@ -56,28 +56,33 @@ class Reports(RootCase):
     def test_outcomes_time_and_trace(self):
         self.boot({"a": plugin(["t"], preemptive=True), "b": plugin(["t"]), "c": plugin(["u"]),
                    "d": plugin(["v"]), "e": plugin(["w"], ["nothing-yet"]),
-                   "f": plugin(["x"], ["x"]), "g": plugin(["y"], ["u"])},
+                   "f": plugin(["x"], ["x"]), "g": plugin(["y"], ["u"]), "h": plugin(["z"]),
+                   "p": plugin(["pz"], preemptive=True), "q": plugin(["pz"])},
                   [("a", 0, 100), ("c", 0, 250), ("d", 50, 60), ("g", 250, 400),
                    ("end-autoconf", 400, 400)],
                   ["Activating Dawnstep plugin a.", "Dawnstep plugin a activated.",
                    "Dawnstep plugin b skipped.", "Dawnstep plugin d skipped.",
                    "Dawnstep plugin d skipped.", "Dawnstep plugin e opportunistic skipped.",
-                   "Dawnstep plugin g activated.", "Dawnstep plugin end-autoconf activated."],
-                  ["Dawnstep plugin c activation failed.", "Dawnstep has unmet dependencies!"])
+                   "Dawnstep plugin g activated.", "Dawnstep plugin end-autoconf activated.",
+                   # Handed to a worker, no result: h never started. Only an
+                   # activated preemptive provider takes a skipped plugin's place.
+                   "Activating Dawnstep plugin h.", "Dawnstep plugin q skipped."],
+                  ["Dawnstep plugin c activation failed.", "Dawnstep plugin p activation failed.",
+                   "Dawnstep has unmet dependencies!"])
         before = self.snapshot()
         expected = {"a": "activated", "b": "preempted", "c": "failed", "d": "skipped",
                     "e": "opportunistic-skipped", "f": "never-started", "g": "activated",
-                    "end-autoconf": "activated"}
+                    "h": "never-started", "p": "failed", "q": "skipped", "end-autoconf": "activated"}
         blame = self.analyze("blame", "--json")
         self.assertEqual(expected, {row["plugin"]: row["outcome"] for row in blame})
         self.assertEqual(["c", "g", "a", "d", "end-autoconf"], [r["plugin"] for r in blame[:5]])
         self.assertEqual((f"{T0}000000", 250), (blame[0]["start"], blame[0]["duration_us"]))
         self.assertIsNone(blame[-1]["duration_us"])
         self.assertTrue(self.analyze("blame").startswith(
-            "The boot ended in unmet dependencies; never started: f\n"))
+            "The boot ended in unmet dependencies; never started: f h\n"))
         self.assertEqual({"kernel_us": 12000000, "activation_us": 400, "critical_chain_us": 400,
-                          "outcomes": {"activated": 3, "failed": 1, "preempted": 1, "skipped": 1,
-                                       "opportunistic-skipped": 1, "never-started": 1}},
+                          "outcomes": {"activated": 3, "failed": 2, "preempted": 1, "skipped": 2,
+                                       "opportunistic-skipped": 1, "never-started": 2}},
                          self.analyze("time", "--json"))
         self.assertEqual([{"plugin": "c", "offset_us": 0, "duration_us": 250},
                           {"plugin": "g", "offset_us": 250, "duration_us": 150},
@@ -196,8 +201,8 @@ class Reports(RootCase):
                  "tag 't' has 2 preemptive providers"),
                 ({"a": idle(["t"], ["none"])}, 1, "requires tag 'none', which no plugin provides"),
                 ({"a": '{\n "metadata": {\n  "provides": [,]'}, 2, "at line 3, column 16"),
-                ({"a": '{"metadata": {"provides": 1}, "operations": {}}'}, 2,
-                 'member "provides" of "metadata"')]
+                ({"a": '{"metadata": {"provides": [], "requires": ["t-ok", 7], "version": 1}, '
+                       '"operations": {}}'}, 2, "metadata.requires[1]: 'i' is not a 'JsonString'")]
         for files, status, message in rows:
             with self.subTest(message):
                 paths = [self.root.write(f"/p/{name}.json", text) for name, text in files.items()]

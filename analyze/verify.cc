@@ -8,7 +8,6 @@
 #include <deque>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "json/json_plugin.h"
@@ -48,16 +47,6 @@ void UnprovidedTags(const PluginGraph& graph, Findings& findings) {
   }
 }
 
-// The loader names members as its code does (meta["provides"]); say it
-// the way the file spells them.
-std::string MemberAsSpelled(const std::string& message) {
-  static const std::regex member(R"re((plugin|meta)\["([^"]*)"\])re");
-  std::smatch found;
-  if (!std::regex_search(message, found, member)) return "";
-  return found[1] == "meta" ? "member \"" + found[2].str() + "\" of \"metadata\""
-                            : "member \"" + found[2].str() + "\"";
-}
-
 // Where nlohmann's parser stopped, as "line L, column C" of the file.
 std::string SyntaxErrorPlace(const std::string& path) {
   std::ifstream in(path);
@@ -76,6 +65,18 @@ std::string SyntaxErrorPlace(const std::string& path) {
   } catch (const std::exception&) {
   }
   return "";
+}
+
+// The loader's message, after where in the file it failed: the member of
+// the wrong kind as the file spells it, or where the JSON syntax breaks.
+std::string LoadFailure(const std::string& path, const std::exception& failure) {
+  auto wrongKind = dynamic_cast<const JsonException*>(&failure);
+  if (wrongKind != nullptr && !wrongKind->member.empty()) {
+    return wrongKind->member + ": " + failure.what();
+  }
+  std::string place = path.ends_with(".json") ? SyntaxErrorPlace(path) : "";
+  if (place.empty()) return failure.what();
+  return failure.what() + (" (JSON syntax error at " + place + ")");
 }
 
 // Strongly connected components of the waits-for graph (Tarjan).
@@ -244,11 +245,7 @@ void LoadPluginFiles(const std::vector<std::string>& paths, Findings& findings) 
         Plugin::LoadPlugin(LoadablePath(path));
         findings.files[Plugin::registry().pendingPlugins.back()->name] = path;
       } catch (const std::exception& e) {
-        reason = e.what();
-        std::string place = path.ends_with(".json") ? SyntaxErrorPlace(path) : "";
-        std::string member = MemberAsSpelled(reason);
-        if (!place.empty()) reason += " (JSON syntax error at " + place + ")";
-        if (place.empty() && !member.empty()) reason += " (" + member + ")";
+        reason = LoadFailure(path, e);
       }
     }
     if (!reason.empty()) findings.errors.push_back({path, reason, true});

@@ -32,8 +32,10 @@ const char kElement[] = "i";
 const int32_t kOldestApi = 1;
 const int32_t kNewestApi = 5;
 
-void Check(bool holds, const char* path, const char* kind) {
-  if (!holds) throw JsonException(path, kind);
+// `path` names the member as the loader's messages always have, `member`
+// as the file spells it.
+void Check(bool holds, const char* path, const char* kind, const char* member) {
+  if (!holds) throw JsonException(path, kind, member);
 }
 
 // A missing member reads as null, so it fails its kind check like a member
@@ -45,17 +47,21 @@ const json& Member(const json& object, const char* key) {
 }
 
 template <typename Container>
-void ReadStrings(const json& array, Container& into) {
-  for (const json& element : array) {
-    Check(element.is_string(), kElement, kString);
-    into.insert(into.end(), element.get<std::string>());
+void ReadStrings(const json& array, const char* member, Container& into) {
+  for (size_t i = 0; i < array.size(); ++i) {
+    if (!array[i].is_string()) {
+      throw JsonException(kElement, kString, member + ("[" + std::to_string(i) + "]"));
+    }
+    into.insert(into.end(), array[i].get<std::string>());
   }
 }
 
-const json& ReadArray(const json& object, const char* key, const char* path) {
+template <typename Container>
+void ReadStringArray(const json& object, const char* key, const char* path, const char* member,
+                     Container& into) {
   const json& array = Member(object, key);
-  Check(array.is_array(), path, kArray);
-  return array;
+  Check(array.is_array(), path, kArray, member);
+  ReadStrings(array, member, into);
 }
 
 // Toward zero, saturating at the limits. JSON has no NaN, but a parser may
@@ -68,13 +74,13 @@ int32_t TruncateVersion(double number) {
 }
 
 void ReadTags(const json& meta, Plugin& plugin) {
-  ReadStrings(ReadArray(meta, "provides", "meta[\"provides\"]"), plugin.provides);
-  ReadStrings(ReadArray(meta, "requires", "meta[\"requires\"]"), plugin.requires_);
+  ReadStringArray(meta, "provides", "meta[\"provides\"]", "metadata.provides", plugin.provides);
+  ReadStringArray(meta, "requires", "meta[\"requires\"]", "metadata.requires", plugin.requires_);
 }
 
 void ReadVersion(const json& meta, Plugin& plugin) {
   const json& version = Member(meta, "version");
-  Check(version.is_number(), "meta[\"version\"]", kNumber);
+  Check(version.is_number(), "meta[\"version\"]", kNumber, "metadata.version");
   plugin.apiVersion = TruncateVersion(version.get<double>());
   if (plugin.apiVersion < kOldestApi || plugin.apiVersion > kNewestApi) {
     throw VersionException(plugin.apiVersion);
@@ -82,49 +88,52 @@ void ReadVersion(const json& meta, Plugin& plugin) {
 }
 
 void ReadCommands(const json& ops, JsonPlugin& plugin) {
-  ReadStrings(ReadArray(ops, "start", "ops[\"start\"]"), plugin.startCommands);
+  ReadStringArray(ops, "start", "ops[\"start\"]", "operations.start", plugin.startCommands);
   plugin.hostProfileAware = false;
   if (plugin.apiVersion >= 2 && ops.contains("apply_host_profile")) {
-    ReadStrings(ReadArray(ops, "apply_host_profile", "ops[\"apply_host_profile\"]"),
-                plugin.hostProfileCommands);
+    ReadStringArray(ops, "apply_host_profile", "ops[\"apply_host_profile\"]",
+                    "operations.apply_host_profile", plugin.hostProfileCommands);
     plugin.hostProfileAware = true;
   }
 }
 
-bool ReadBool(const json& meta, const char* key, const char* path) {
+bool ReadBool(const json& meta, const char* key, const char* path, const char* member) {
   const json& value = Member(meta, key);
-  Check(value.is_boolean(), path, kBool);
+  Check(value.is_boolean(), path, kBool, member);
   return value.get<bool>();
 }
 
 void ReadSwitches(const json& meta, Plugin& plugin) {
   if (meta.contains("plugin_version")) {
     const json& version = Member(meta, "plugin_version");
-    Check(version.is_string(), "meta[\"plugin_version\"]", kString);
+    Check(version.is_string(), "meta[\"plugin_version\"]", kString, "metadata.plugin_version");
     plugin.pluginVersion = version.get<std::string>();
   }
   if (meta.contains("required_flags")) {
-    ReadStrings(ReadArray(meta, "required_flags", "meta[\"required_flags\"]"),
-                plugin.requiredFlags);
+    ReadStringArray(meta, "required_flags", "meta[\"required_flags\"]", "metadata.required_flags",
+                    plugin.requiredFlags);
   }
   // Only the elements are checked: a member that is no array adds nothing.
   const json& disablingFlags = Member(meta, "disabling_flags");
-  if (disablingFlags.is_array()) ReadStrings(disablingFlags, plugin.disablingFlags);
+  if (disablingFlags.is_array()) {
+    ReadStrings(disablingFlags, "metadata.disabling_flags", plugin.disablingFlags);
+  }
   if (meta.contains("run_once") || plugin.apiVersion >= 3) {
-    plugin.runOnce = ReadBool(meta, "run_once", "meta[\"run_once\"]");
+    plugin.runOnce = ReadBool(meta, "run_once", "meta[\"run_once\"]", "metadata.run_once");
   }
   if (meta.contains("preemptive_provider")) {
     plugin.preemptiveProvider =
-        ReadBool(meta, "preemptive_provider", "meta[\"preemptive_provider\"]");
+        ReadBool(meta, "preemptive_provider", "meta[\"preemptive_provider\"]",
+                 "metadata.preemptive_provider");
   }
 }
 
 void ReadDocument(const json& document, JsonPlugin& plugin) {
-  Check(document.is_object(), "value", kObject);
+  Check(document.is_object(), "value", kObject, "");
   const json& meta = Member(document, "metadata");
-  Check(meta.is_object(), "plugin[\"metadata\"]", kObject);
+  Check(meta.is_object(), "plugin[\"metadata\"]", kObject, "metadata");
   const json& ops = Member(document, "operations");
-  Check(ops.is_object(), "plugin[\"operations\"]", kObject);
+  Check(ops.is_object(), "plugin[\"operations\"]", kObject, "operations");
   ReadTags(meta, plugin);
   ReadVersion(meta, plugin);
   ReadCommands(ops, plugin);

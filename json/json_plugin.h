@@ -8,11 +8,15 @@
 
 namespace dawnstep {
 
-// A file member or element of the wrong kind.
+// A file member or element of the wrong kind. The message names it as the
+// loader always has (meta["provides"], 'i' for any element); `member` as the
+// file spells it (metadata.requires[1]), empty for the whole document.
 class JsonException : public Exception {
  public:
-  JsonException(const char* path, const char* kind)
-      : Exception("'%s' is not a '%s'", path, kind) {}
+  JsonException(const char* path, const char* kind, std::string member)
+      : Exception("'%s' is not a '%s'", path, kind), member(std::move(member)) {}
+
+  const std::string member;
 };
 
 // A plugin written as a JSON file: tags, switches and the management command

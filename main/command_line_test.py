@@ -4,9 +4,10 @@ import json
 import os
 import re
 import shutil
+import subprocess
 import time
 
-from harness import NODES, PLUGIN_DIR, RootCase, main
+from harness import BINARY, NODES, PLUGIN_DIR, RootCase, main
 from plugin_runs import json_plugin
 
 USAGE = """\
@@ -129,6 +130,12 @@ class CommandLineTest(RootCase):
                 self.assertEqual((run.status, STAMPED.sub(r"\1 \2: ", run.out), run.err), (0, out, ""))
                 self.assertEqual(self.nodes(), nodes)
                 self.assertEqual(self.store(), store)
+
+    def test_log_lines_that_cannot_be_written_are_lost_and_nothing_else(self):
+        with open("/dev/full", "w") as full:
+            run = subprocess.run([BINARY], stdout=full, env=dict(os.environ, DAWNSTEP_ROOT=self.root.path),
+                                 timeout=30)
+        self.assertEqual((run.returncode, self.nodes()), (0, ACTIVATED))
 
     def test_a_store_that_cannot_be_opened_or_written_is_logged_and_the_run_goes_on(self):
         for make, error in [(os.makedirs, "Is a directory"), (lambda path: os.symlink("/dev/full", path),

@@ -65,6 +65,7 @@ TEST_F(WorkerTest, DeadWorkersAndBrokenPipesCostOnlyTheirWorker) {
   TestPlugin quick("quick", {}, {}), next("next", {}, {}), brief("brief", {}, {}),
       after("after", {}, {});
   TestPlugin first("first", {}, {}), second("second", {}, {});
+  TestPlugin throws("throws", {}, {}, [](Plugin::ActivateFlags) -> bool { throw 42; });
   // A worker may be found dead early, while another plugin looks for one.
   ::testing::internal::CaptureStdout();
   for (TestPlugin* plugin : {&killed, &slow, &exits, &crashes}) {
@@ -98,6 +99,11 @@ TEST_F(WorkerTest, DeadWorkersAndBrokenPipesCostOnlyTheirWorker) {
   EXPECT_EQ(2u, Worker::Pool().size());
   EXPECT_EQ((Outcomes{{"brief", 0}, {"after", 0}}), Collect(2));
   Worker::SetAnswerWait(Worker::kAnswerWaitMs);
+  // Whatever a plugin throws fails its activation alone, and says why.
+  ASSERT_TRUE(Worker::ActivatePlugin(&throws, 0));
+  EXPECT_EQ((Outcomes{{"throws", 1}}), Collect(1));
+  EXPECT_NE(std::string::npos, root.ReadFile("/var/log/dawnstep-stdout.log")
+                                   .find("Plugin throws failed: unknown exception\n"));
 
   // A request to a worker that died idle fails; a new worker takes its slot.
   Worker::LimitWorkers(2);
