@@ -67,7 +67,9 @@ std::vector<PluginChange> PluginChanges(const SnapshotSummary& before,
 }
 
 std::string Signed(Micros micros, std::string (*format)(Micros)) {
-  return (micros >= 0 ? "+" : "") + format(micros);
+  std::string text = format(micros);
+  if (micros >= 0) text.insert(text.begin(), '+');
+  return text;
 }
 
 // "BEFORE -> AFTER  +CHANGE  +PERCENT%", in `unit`.
