@@ -53,5 +53,20 @@ TEST(InitFds, AStandardDescriptorThatCannotMoveIsWarnedAbout) {
       << child.err;
 }
 
+// Output still buffered belongs to where standard output pointed before;
+// afterwards, the log gets what is printed.
+TEST(InitFds, PendingOutputGoesToTheOldDestination) {
+  testing::TempRoot root;
+  const std::string log = root.Path("/work.log");
+  testing::ChildOutcome child = RunInChild([&log] {
+    printf("before ");
+    init_fds(log.c_str());
+    printf("after\n");
+    return std::string();
+  });
+  EXPECT_EQ(child.out, "before ");
+  EXPECT_EQ(root.ReadFile("/work.log"), "after\n");
+}
+
 }  // namespace
 }  // namespace dawnstep
