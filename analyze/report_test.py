@@ -111,7 +111,8 @@ class Reports(RootCase):
         self.root.write("/var/log/dawnstep-orvocli-stdout.log",
                         "2026-12-06T06:00:00.100Z Cr(2) dawnstep[7]: Method invocation failed: x\n"
                         "2026-12-06T06:00:00.100Z Cr(2) dawnstep[7]: c: disk on fire\n"
-                        "2026-12-06T06:00:00.100Z Er(2) dawnstep[7]: cc: not this one\n")
+                        "2026-12-06T06:00:00.100Z Er(2) dawnstep[7]: cc: not this one\n"
+                        "2026-12-06T04:00:00.100Z Er(2) dawnstep[7]: c: not this one\n")
         rows = [("c", "failed", ["alert: Dawnstep plugin c activation failed.",
                                  "Method invocation failed: x", "c: disk on fire"]),
                 ("b", "preempted", ["preemptive provider a of 't'"]),
@@ -127,6 +128,9 @@ class Reports(RootCase):
                 for part in parts:
                     self.assertIn(part, "\n".join(why["reasons"]))
                 self.assertNotIn("not this one", "\n".join(why["reasons"]))
+        # Without its progress record, a boot begins at its first node record.
+        os.remove(self.root.path + "/run/hkn/system.progressTerm.progressText")
+        self.assertNotIn("not this one", "\n".join(self.analyze("why", "--json", "c")["reasons"]))
         run = self.root.run("why", "nobody", program=ANALYZE)
         self.assertEqual((2, "dawnstep-analyze: no plugin named 'nobody' was installed or ran in "
                              "the last boot\n"), (run.status, run.err))
