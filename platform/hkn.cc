@@ -43,6 +43,17 @@ int OpenNodeFile(const std::string& file) {
   return openFile();
 }
 
+// One JSON object per line: time, pid, text. Only the text can need
+// escaping, so only it goes through the JSON writer; a whole object costs a
+// dozen allocations, and every record is on an activation's path.
+std::string NodeRecord(const std::string& text) {
+  std::string line = "{\"time\":\"" + UtcIsoTimestamp(6) + "\",\"pid\":" +
+                     std::to_string(ProcessId()) + ",\"text\":";
+  line += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  line += "}\n";
+  return line;
+}
+
 class FileHkn : public HknInterface {
  public:
   int32_t CheckSig(uint32_t*, int32_t, uint32_t*) override { return 0; }
@@ -59,10 +70,7 @@ class FileHkn : public HknInterface {
     if (*file == '\0' || list == nullptr) return -1;
     int fd = OpenNodeFile(RootPath(file));
     if (fd < 0) return -1;
-    nlohmann::ordered_json record = {
-        {"time", UtcIsoTimestamp(6)}, {"pid", ProcessId()}, {"text", list->input}};
-    std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    line += '\n';
+    std::string line = NodeRecord(list->input);
     bool whole = WriteOnce(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
     close(fd);
     return whole ? 0 : -1;
