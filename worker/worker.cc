@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -194,7 +195,13 @@ void Worker::Serve(bool dryRun) {
   for (;;) {
     WorkerRequest request;
     ssize_t got = ReadRecord(requestFd, &request, sizeof request);
-    if (got == 0) std::exit(0);
+    if (got == 0) {
+      // The run is over. Ending runs every plugin library's finalisers,
+      // which would compete for processors with the main process's own
+      // end, the one the boot waits for: this process yields to it.
+      setpriority(PRIO_PROCESS, 0, 19);
+      std::exit(0);
+    }
     if (got != sizeof request) std::exit(1);
     timeval start = Profile::CurrentClock().Now();
     bool succeeded = ActivateCaught(request.plugin, request.flags);

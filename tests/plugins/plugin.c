@@ -95,6 +95,9 @@ __attribute__((unused)) static void JunkEverywhere(void) {
 #ifdef CASE_junk_ctor
 __attribute__((constructor)) static void JunkAtLoad(void) { JunkEverywhere(); }
 #endif
+#ifdef CASE_junk_dtor
+__attribute__((destructor)) static void JunkAtExit(void) { JunkEverywhere(); }
+#endif
 /* The first pipe end open for `access` (the worker's request or answer pipe). */
 __attribute__((unused)) static int PipeEnd(int access) {
   struct stat status;
