@@ -20,14 +20,14 @@ std::string UtcIsoTimestamp(int fractionDigits) {
     second = now.tv_sec;
   }
   std::string stamp = calendar;
-  if (fractionDigits > 0) {
-    char micros[6];
-    long fraction = now.tv_usec;
-    for (int digit = 5; digit >= 0; --digit, fraction /= 10) micros[digit] = '0' + fraction % 10;
-    stamp += '.';
-    stamp.append(micros, fractionDigits);  // the leading digits: truncated, not rounded
-  }
+  if (fractionDigits > 0) AppendFraction(stamp, now.tv_usec, fractionDigits);
   return stamp + "Z";
+}
+
+void AppendFraction(std::string& stamp, long micros, int digits) {
+  char text[] = ".000000";
+  for (int digit = 6; digit > 0; --digit, micros /= 10) text[digit] = '0' + micros % 10;
+  stamp.append(text, digits + 1);
 }
 
 }  // namespace dawnstep

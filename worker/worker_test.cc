@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tests/temp_root.h"
+#include "worker/profile.h"
 #include "tests/test_plugin.h"
 
 namespace dawnstep {
@@ -112,6 +113,17 @@ TEST_F(WorkerTest, DeadWorkersAndBrokenPipesCostOnlyTheirWorker) {
   auto lines = NodeTexts(root, "/run/hkn/system.log");
   EXPECT_EQ("Dawnstep worker communication failed Broken pipe", lines.at(lines.size() - 2));
   // Left for TearDown: `slow` busy for good, and an idle worker.
+}
+
+// A profile time stamp shows its moment to the microsecond, also when
+// the second changes back and forth.
+TEST(Profile, TimestampsShowTheirMomentToTheMicrosecond) {
+  const std::vector<std::pair<timeval, std::string>> rows = {
+      {{1709622489, 500000}, "2024-03-05 07:08:09.500000"},
+      {{1709622490, 42}, "2024-03-05 07:08:10.000042"},
+      {{1709622489, 7}, "2024-03-05 07:08:09.000007"},
+      {{1709622489, 999999}, "2024-03-05 07:08:09.999999"}};
+  for (const auto& [time, text] : rows) EXPECT_EQ(ProfileTimestamp(time), text);
 }
 
 }  // namespace
