@@ -75,12 +75,16 @@ Library& State() {
 std::string Str(const char* text) { return text != nullptr ? text : ""; }
 
 std::string FormatText(const char* format, va_list args) {
-  va_list measure;
-  va_copy(measure, args);
-  int size = vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
+  // Records are mostly short: one formatting into a buffer at hand, and a
+  // second only for a longer one.
+  char shortText[256];
+  va_list first;
+  va_copy(first, args);
+  int size = vsnprintf(shortText, sizeof shortText, format, first);
+  va_end(first);
   // An unformattable record still says something rather than nothing.
   if (size < 0) return Str(format);
+  if (static_cast<size_t>(size) < sizeof shortText) return std::string(shortText, size);
   std::string text(static_cast<size_t>(size), '\0');
   vsnprintf(text.data(), text.size() + 1, format, args);
   return text;

@@ -61,7 +61,8 @@ static int32_t Start(void) { return Ran("v5: start", 0); }
 EXPORT const NativePluginMetadata metadata = {5, NULL, prov, "5.0", 0, NULL, NULL, 1};
 EXPORT const NativePluginOperations operations = {Start, NULL};
 #elif defined(CASE_throws) /* a standard exception from start, an int from the other */
-static int32_t Start(void) { throw std::runtime_error("start blew up"); }
+/* Its text makes a record longer than most. */
+static int32_t Start(void) { throw std::runtime_error("start blew up" + std::string(300, '!')); }
 static int32_t Profile(void) { throw 42; }
 EXPORT const NativePluginMetadata metadata = {2, NULL, NULL, NULL, 0, NULL, NULL, 0};
 EXPORT const NativePluginOperations operations = {Start, Profile};
