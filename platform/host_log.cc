@@ -90,12 +90,17 @@ std::string FormatText(const char* format, va_list args) {
   return text;
 }
 
+// Built by appending in place: a record on an activation's path should
+// not cost a temporary string per piece.
 std::string Prefix(const LogOutput& output, int level) {
   std::string prefix;
-  if (output.timeStamps) prefix += UtcIsoTimestamp(output.milliseconds ? 3 : 0) + " ";
-  if (output.levelDesignator)
-    prefix += std::string(RowOf(level).designator) + "(" + std::to_string(level) + ") ";
-  if (output.processIdentifiers) prefix += output.identity + "[" + std::to_string(ProcessId()) + "]: ";
+  if (output.timeStamps) prefix.append(UtcIsoTimestamp(output.milliseconds ? 3 : 0)) += ' ';
+  if (output.levelDesignator) {
+    prefix.append(RowOf(level).designator).append("(").append(std::to_string(level)) += ") ";
+  }
+  if (output.processIdentifiers) {
+    prefix.append(output.identity).append("[").append(std::to_string(ProcessId())) += "]: ";
+  }
   return prefix;
 }
 
@@ -107,7 +112,7 @@ std::string DecoratedLines(const LogOutput& output, int level, const std::string
   size_t start = 0;
   for (;;) {
     size_t end = body.find('\n', start);
-    lines += prefix + body.substr(start, end - start) + "\n";
+    lines.append(prefix).append(body, start, end - start) += '\n';
     if (end == std::string::npos) return lines;
     start = end + 1;
   }
