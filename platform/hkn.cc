@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -43,13 +44,23 @@ int OpenNodeFile(const std::string& file) {
   return openFile();
 }
 
+// Printable ASCII other than a quote or a backslash: JSON as it stands.
+bool NeedsNoEscaping(const std::string& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return c >= ' ' && c <= '~' && c != '"' && c != '\\'; });
+}
+
 // One JSON object per line: time, pid, text. Only the text can need
-// escaping, so only it goes through the JSON writer; a whole object costs a
-// dozen allocations, and every record is on an activation's path.
+// escaping, so only it goes through the JSON writer, and only when it
+// does; every record is on an activation's path.
 std::string NodeRecord(const std::string& text) {
   std::string line = "{\"time\":\"" + UtcIsoTimestamp(6) + "\",\"pid\":" +
                      std::to_string(ProcessId()) + ",\"text\":";
-  line += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  if (NeedsNoEscaping(text)) {
+    line.append("\"").append(text) += '"';
+  } else {
+    line += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
   line += "}\n";
   return line;
 }
