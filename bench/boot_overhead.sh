@@ -16,8 +16,9 @@
 #   floors    the same makespan and native figures for bare C stand-ins
 #             that do only what the design asks of any runner (no worker
 #             limit on the 32 handlers; for the natives, the hand-over alone
-#             and with the system calls of each activation's records), so
-#             that a goal can be weighed against what this machine allows
+#             and with the system calls of each activation's records, in
+#             the runner's record files), so that a goal can be weighed
+#             against what this machine allows
 # Medians of RUNS runs (default 5). Processor time comes from `perf stat`
 # task-clock where perf works, else from the run's rusage.
 #
@@ -30,7 +31,7 @@ memory_count=${MEMORY_COUNT:-10000}
 native_count=${NATIVE_COUNT:-2000}
 work=$(mktemp -d "${TMPDIR:-/tmp}/dawnstep-overhead-XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
-cd "$work"  # the floors write their records here
+cd "$work"
 
 handler=$work/handler
 settle=$work/settle
@@ -127,7 +128,7 @@ while [ "$i" -lt "$runs" ]; do
   plugins=$work/native/usr/libexec/dawnstep/plugins
   timed "$work/times" floor-load "$work/activation_floor" "$plugins" load
   timed "$work/times" floor-run "$work/activation_floor" "$plugins" run 2
-  timed "$work/times" floor-records "$work/activation_floor" "$plugins" records 2
+  timed "$work/times" floor-records "$work/activation_floor" "$plugins" records 2 "$work/native"
   i=$((i + 1))
 done
 
