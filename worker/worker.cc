@@ -72,8 +72,11 @@ ssize_t WriteRecord(int fd, const void* record, size_t size) {
   sigaddset(&brokenPipe, SIGPIPE);
   sigset_t previousMask;
   pthread_sigmask(SIG_BLOCK, &brokenPipe, &previousMask);
+  // Only a signal that was blocked already can be pending: one that was not
+  // would have been delivered. Asking costs a system call per request.
   sigset_t alreadyPending;
-  sigpending(&alreadyPending);
+  sigemptyset(&alreadyPending);
+  if (sigismember(&previousMask, SIGPIPE)) sigpending(&alreadyPending);
   ssize_t written = WriteOnce(fd, record, size);
   int error = errno;
   if (written < 0 && error == EPIPE && !sigismember(&alreadyPending, SIGPIPE)) {

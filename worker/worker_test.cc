@@ -65,7 +65,7 @@ TEST_F(WorkerTest, DeadWorkersAndBrokenPipesCostOnlyTheirWorker) {
   // Workers see only the plugins that existed when they were forked.
   TestPlugin quick("quick", {}, {}), next("next", {}, {}), brief("brief", {}, {}),
       after("after", {}, {});
-  TestPlugin first("first", {}, {}), second("second", {}, {});
+  TestPlugin first("first", {}, {}), second("second", {}, {}), third("third", {}, {});
   // A worker may be found dead early, while another plugin looks for one.
   ::testing::internal::CaptureStdout();
   for (TestPlugin* plugin : {&killed, &slow, &exits, &crashes}) {
@@ -112,6 +112,22 @@ TEST_F(WorkerTest, DeadWorkersAndBrokenPipesCostOnlyTheirWorker) {
   EXPECT_NE(dead, Worker::Pool()[1]->pid);
   auto lines = NodeTexts(root, "/run/hkn/system.log");
   EXPECT_EQ("Dawnstep worker communication failed Broken pipe", lines.at(lines.size() - 2));
+  // Such a request consumes its own broken-pipe signal, not one that was
+  // blocked and pending before.
+  sigset_t brokenPipe, pending;
+  sigemptyset(&brokenPipe);
+  sigaddset(&brokenPipe, SIGPIPE);
+  sigprocmask(SIG_BLOCK, &brokenPipe, nullptr);
+  raise(SIGPIPE);
+  kill(Worker::Pool()[1]->pid, SIGKILL);
+  AwaitDeath(Worker::Pool()[1]->pid);
+  ASSERT_TRUE(Worker::ActivatePlugin(&third, 0));
+  EXPECT_EQ((Outcomes{{"third", 0}}), Collect(1));
+  sigpending(&pending);
+  EXPECT_TRUE(sigismember(&pending, SIGPIPE));
+  timespec noWait{};
+  sigtimedwait(&brokenPipe, nullptr, &noWait);
+  sigprocmask(SIG_UNBLOCK, &brokenPipe, nullptr);
   // Left for TearDown: `slow` busy for good, and an idle worker.
 }
 
