@@ -52,7 +52,7 @@ int HknBuffer::sync() {
   if (list == nullptr) {
     std::cerr << "Failed to create HKN param list." << std::endl;
   } else {
-    std::string pending = text.str();
+    std::string pending = std::move(text).str();  // taken, not copied
     if (HKN_ParamListAddString(list, pending.c_str()) != 0) {
       std::cerr << "Failed to add HKN input string." << std::endl;
     } else if (HKN_Set(node, nullptr, list, nullptr, 0) != 0) {

@@ -54,8 +54,10 @@ bool NeedsNoEscaping(const std::string& text) {
 // escaping, so only it goes through the JSON writer, and only when it
 // does; every record is on an activation's path.
 std::string NodeRecord(const std::string& text) {
-  std::string line = "{\"time\":\"" + UtcIsoTimestamp(6) + "\",\"pid\":" +
-                     std::to_string(ProcessId()) + ",\"text\":";
+  std::string line;
+  line.reserve(text.size() + 80);  // the rest of a plain record, with room
+  line.append("{\"time\":\"").append(UtcIsoTimestamp(6)).append("\",\"pid\":");
+  line.append(std::to_string(ProcessId())).append(",\"text\":");
   if (NeedsNoEscaping(text)) {
     line.append("\"").append(text) += '"';
   } else {

@@ -21,7 +21,8 @@ std::string UtcIsoTimestamp(int fractionDigits) {
   }
   std::string stamp = calendar;
   if (fractionDigits > 0) AppendFraction(stamp, now.tv_usec, fractionDigits);
-  return stamp + "Z";
+  stamp += 'Z';
+  return stamp;
 }
 
 void AppendFraction(std::string& stamp, long micros, int digits) {
