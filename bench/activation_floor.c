@@ -1,17 +1,19 @@
 /*
- * activation_floor DIR load|run|records [WORKERS]: the least that
+ * activation_floor DIR load|run|records [WORKERS [ROOT]]: the least that
  * activating the native plugins of DIR in forked workers can cost on this
  * machine. It loads every library as the runner does, and with "run" hands
  * each one to a pool of WORKERS (default 2) forked workers over a pipe
  * each: the worker looks its entry points up, calls start and answers, and
  * the workers end through exit() as the runner's do. "records" adds the
  * system calls that every activation's records, log lines and redirection
- * take, with fixed texts and nothing else; they go to floor-records.log
- * and floor-stdout.log in the current directory. A record is an open, one
- * write and a close, as no descriptor of a record file may stay open while
- * plugin code runs. So (time of run - time of load) / plugins is a floor
- * for the runner's activation cost per plugin, and the time of "records"
- * one for its whole run.
+ * take, with fixed texts and nothing else. They go to the files that the
+ * runner writes under ROOT (default: the current directory), its node log
+ * and status text, its timing profile and the native plugins' log, so that
+ * finding them costs what it costs the runner; the host-profile tests look
+ * there too. A record is an open, one write and a close, as no descriptor
+ * of a record file may stay open while plugin code runs. So (time of run -
+ * time of load) / plugins is a floor for the runner's activation cost per
+ * plugin, and the time of "records" one for its whole run.
  */
 #include <dirent.h>
 #include <dlfcn.h>
@@ -32,15 +34,17 @@ enum { kMaxPlugins = 100000, kMaxWorkers = 64 };
 
 static void* handles[kMaxPlugins];
 static bool records = false;  /* node records and profile lines alike */
-static const char kRecordFile[] = "floor-records.log";
+/* The files under ROOT, as the runner names them. */
+static char nodeLog[4096], statusText[4096], profile[4096], pluginLog[4096];
+static char hostProfile[4096], hostProfileGz[4096];
 
 static void Append(int fd, const char* text) {
   if (fd >= 0 && write(fd, text, strlen(text)) < 0) exit(1);
 }
 
-static void Record(const char* text) {
+static void Record(const char* file, const char* text) {
   if (!records) return;
-  int fd = open(kRecordFile, O_WRONLY | O_APPEND | O_CLOEXEC);
+  int fd = open(file, O_WRONLY | O_APPEND | O_CLOEXEC);
   Append(fd, text);
   close(fd);
 }
@@ -50,10 +54,10 @@ static void Record(const char* text) {
 static void MainRecords(void) {
   if (!records) return;
   struct stat status;
-  Record("{\"text\":\"Activating plugin noop.\"}\n");
-  stat("/etc/corvane/hostprofile.xml", &status);
-  stat("/etc/corvane/hostprofile.xml.gz", &status);
-  Record("{\"text\":\"noop\"}\n");
+  Record(nodeLog, "{\"text\":\"Activating plugin noop.\"}\n");
+  stat(hostProfile, &status);
+  stat(hostProfileGz, &status);
+  Record(statusText, "{\"text\":\"noop\"}\n");
 }
 
 /* The worker's share: the redirection, two log lines (standard output and
@@ -63,16 +67,40 @@ static void WorkerRecords(void) {
   int null = open("/dev/null", O_RDONLY);
   dup2(null, 0);
   close(null);
-  int out = open("floor-stdout.log", O_WRONLY | O_CREAT | O_APPEND, 0644);
+  int out = open(pluginLog, O_WRONLY | O_CREAT | O_APPEND, 0644);
   dup2(out, 1);
   dup2(out, 2);
   close(out);
   Append(1, "Invoking method start on plugin noop\n");
   syslog(LOG_INFO, "Invoking method start on plugin noop");
-  Record("{\"text\":\"Applying start on plugin noop\"}\n");
+  Record(nodeLog, "{\"text\":\"Applying start on plugin noop\"}\n");
   Append(1, "Method start executed successfully for plugin noop\n");
   syslog(LOG_INFO, "Method start executed successfully for plugin noop");
-  Record("[time] noop\n");
+  Record(profile, "[time] noop\n");
+}
+
+/* Names the files under `root` and starts them empty, with their
+ * directories; a fresh root has no node directory, as for the runner. */
+static bool MakeRecordFiles(const char* root) {
+  char dir[4096];
+  const char* dirs[] = {"run", "run/hkn", "var", "var/log"};
+  for (size_t i = 0; i < sizeof dirs / sizeof *dirs; i++) {
+    snprintf(dir, sizeof dir, "%s/%s", root, dirs[i]);
+    mkdir(dir, 0755);
+  }
+  snprintf(nodeLog, sizeof nodeLog, "%s/run/hkn/system.log", root);
+  snprintf(statusText, sizeof statusText, "%s/run/hkn/system.progressTerm.statusText", root);
+  snprintf(profile, sizeof profile, "%s/var/log/sysboot.log", root);
+  snprintf(pluginLog, sizeof pluginLog, "%s/var/log/dawnstep-native-stdout.log", root);
+  snprintf(hostProfile, sizeof hostProfile, "%s/etc/corvane/hostprofile.xml", root);
+  snprintf(hostProfileGz, sizeof hostProfileGz, "%s/etc/corvane/hostprofile.xml.gz", root);
+  const char* files[] = {nodeLog, statusText, profile, pluginLog};
+  for (size_t i = 0; i < sizeof files / sizeof *files; i++) {
+    int created = open(files[i], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (created < 0) return false;
+    close(created);
+  }
+  return true;
 }
 
 static int LoadAll(const char* dir) {
@@ -105,7 +133,7 @@ static void Serve(int requests, int answers) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: activation_floor DIR load|run|records [WORKERS]\n");
+    fprintf(stderr, "usage: activation_floor DIR load|run|records [WORKERS [ROOT]]\n");
     return 2;
   }
   int count = LoadAll(argv[1]);
@@ -114,9 +142,7 @@ int main(int argc, char** argv) {
   if (!withRecords && strcmp(argv[2], "run") != 0) return 0;
   if (withRecords) {
     openlog("floor", LOG_PID, LOG_DAEMON);
-    int created = open(kRecordFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (created < 0) return 2;
-    close(created);
+    if (!MakeRecordFiles(argc > 4 ? argv[4] : ".")) return 2;
     records = true;
   }
   int workers = argc > 3 ? atoi(argv[3]) : 2;
@@ -151,7 +177,7 @@ int main(int argc, char** argv) {
       int32_t result;
       if (read(answers[w].fd, &result, sizeof result) != sizeof result) return 1;
       running--;
-      Record("{\"text\":\"Plugin noop activated.\"}\n");
+      Record(nodeLog, "{\"text\":\"Plugin noop activated.\"}\n");
       if (next < count) {
         MainRecords();
         if (write(requestFds[w], &next, sizeof next) != sizeof next) return 1;

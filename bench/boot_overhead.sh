@@ -8,15 +8,17 @@
 #   json cpu  64 JSON plugins with one command of a tiny compiled handler:
 #             processor ms of the run (every process) minus that of running
 #             the 64 handler commands directly, per plugin
-#   native    2,000 no-op native plugins, --max-workers 2: wall seconds of
-#             --tags and of the run, and activation ms per plugin
+#   native    2,000 no-op native plugins (or NATIVE_COUNT), --max-workers 2:
+#             wall seconds of --tags and of the run, and activation ms per
+#             plugin
 #   memory    10,000 JSON plugins, --max-workers 2: peak resident KiB of the
 #             main process and of one worker (taken once)
 #   floors    the same makespan and native figures for bare C stand-ins
 #             that do only what the design asks of any runner (no worker
 #             limit on the 32 handlers; for the natives, the hand-over alone
-#             and with the system calls of each activation's records), so
-#             that a goal can be weighed against what this machine allows
+#             and with the system calls of each activation's records, in
+#             the runner's record files), so that a goal can be weighed
+#             against what this machine allows
 # Medians of RUNS runs (default 5). Processor time comes from `perf stat`
 # task-clock where perf works, else from the run's rusage.
 #
@@ -26,9 +28,10 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 runs=${RUNS:-5}
 memory_count=${MEMORY_COUNT:-10000}
+native_count=${NATIVE_COUNT:-2000}
 work=$(mktemp -d "${TMPDIR:-/tmp}/dawnstep-overhead-XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
-cd "$work"  # the floors write their records here
+cd "$work"
 
 handler=$work/handler
 settle=$work/settle
@@ -75,7 +78,7 @@ cat >"$work/memory/usr/libexec/dawnstep/plugins/p00000.json" <<JSON
 JSON
 make_root native
 i=0
-while [ "$i" -lt 2000 ]; do
+while [ "$i" -lt "$native_count" ]; do
   cp "$work/noop.so" "$work/native/usr/libexec/dawnstep/plugins/noop$i.so"
   i=$((i + 1))
 done
@@ -125,7 +128,7 @@ while [ "$i" -lt "$runs" ]; do
   plugins=$work/native/usr/libexec/dawnstep/plugins
   timed "$work/times" floor-load "$work/activation_floor" "$plugins" load
   timed "$work/times" floor-run "$work/activation_floor" "$plugins" run 2
-  timed "$work/times" floor-records "$work/activation_floor" "$plugins" records 2
+  timed "$work/times" floor-records "$work/activation_floor" "$plugins" records 2 "$work/native"
   i=$((i + 1))
 done
 
@@ -150,10 +153,10 @@ for binary in "$@"; do
   n=$((n + 1))
 done
 
-awk -v direct="$direct" -v runs="$runs" -v count="$memory_count" -v list="$*" '
+awk -v direct="$direct" -v runs="$runs" -v count="$memory_count" -v natives="$native_count" -v list="$*" '
   BEGIN { split(list, binaries, " ") }
   { s[NR] = $2; c[NR] = ($3 - direct) / 64; t[NR] = $4; r[NR] = $5
-    a[NR] = ($5 - $4) / 2000 * 1000; m[NR] = $6; w[NR] = $7 }
+    a[NR] = ($5 - $4) / natives * 1000; m[NR] = $6; w[NR] = $7 }
   function ratio(x, base) { return NR > 1 && base > 0 ? sprintf("  (%.2fx)", x / base) : "" }
   END {
     printf "medians of %d runs; the 64 handlers run directly: %.1f ms cpu\n", runs, direct
@@ -161,20 +164,20 @@ awk -v direct="$direct" -v runs="$runs" -v count="$memory_count" -v list="$*" '
       printf "%s\n", binaries[i]
       printf "  makespan, 32 x 0.5 s    %.3f s = %.2f x 0.5 s%s\n", s[i], s[i] / 0.5, ratio(s[i], s[1])
       printf "  runner cpu per json     %.2f ms%s\n", c[i], ratio(c[i], c[1])
-      printf "  2,000 native, --tags    %.3f s%s\n", t[i], ratio(t[i], t[1])
-      printf "  2,000 native, run       %.3f s%s\n", r[i], ratio(r[i], r[1])
+      printf "  %5d native, --tags    %.3f s%s\n", natives, t[i], ratio(t[i], t[1])
+      printf "  %5d native, run       %.3f s%s\n", natives, r[i], ratio(r[i], r[1])
       printf "  native activation       %.3f ms per plugin%s\n", a[i], ratio(a[i], a[1])
       printf "  peak rss, %d json    main %s KiB, worker %s KiB\n", count, m[i], w[i]
     }
   }' "$work/figures"
 
 awk -v sh="$(median floor-sh 2)" -v fork="$(median floor-fork 2)" -v load="$(median floor-load 2)" \
-  -v run="$(median floor-run 2)" -v records="$(median floor-records 2)" 'BEGIN {
+  -v run="$(median floor-run 2)" -v records="$(median floor-records 2)" -v natives="$native_count" 'BEGIN {
     printf "floors: bare C stand-ins on the same roots\n"
     printf "  makespan, 32 x 0.5 s    %.2f x 0.5 s started by sh, %.2f x 0.5 s by forked workers\n",
            sh / 0.5, fork / 0.5
-    printf "  2,000 native, load      %.3f s, and run with the records%s system calls %.3f s\n",
-           load, "\047", records
+    printf "  %5d native, load      %.3f s, and run with the records%s system calls %.3f s\n",
+           natives, load, "\047", records
     printf "  native activation       %.3f ms per plugin handed over, %.3f ms with the records\n",
-           (run - load) / 2, (records - load) / 2
+           (run - load) / natives * 1000, (records - load) / natives * 1000
   }'

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "platform/hkn.h"
+#include "tests/temp_root.h"
 
 namespace dawnstep {
 namespace {
@@ -52,6 +55,18 @@ TEST(KernelLog, AFailedSendLosesOnlyItsOwnMessage) {
     EXPECT_TRUE((AlertLog() << "a\nb\rnext" << std::endl).good());
     EXPECT_EQ(working.calls, "create 0 1;add next;set alert;destroy;");
   }
+}
+
+// A node file holds one JSON object per line, its fields in this order;
+// the text is escaped whatever it holds, bytes that are not UTF-8 replaced.
+TEST(KernelLog, ANodeRecordIsOneEscapedJsonLine) {
+  testing::TempRoot root;
+  KernelLog() << "say \"hi\" \\ \t\x01 caf\xe9" << std::endl;
+  std::regex record(
+      R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z","pid":\d+,)"
+      R"("text":"say \\"hi\\" \\\\ \\t\\u0001 caf\xef\xbf\xbd"\}\n)");
+  EXPECT_TRUE(std::regex_match(root.ReadFile("/run/hkn/system.log"), record))
+      << root.ReadFile("/run/hkn/system.log");
 }
 
 }  // namespace

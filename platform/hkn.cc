@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -43,6 +44,29 @@ int OpenNodeFile(const std::string& file) {
   return openFile();
 }
 
+// Printable ASCII other than a quote or a backslash: JSON as it stands.
+bool NeedsNoEscaping(const std::string& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return c >= ' ' && c <= '~' && c != '"' && c != '\\'; });
+}
+
+// One JSON object per line: time, pid, text. Only the text can need
+// escaping, so only it goes through the JSON writer, and only when it
+// does; every record is on an activation's path.
+std::string NodeRecord(const std::string& text) {
+  std::string line;
+  line.reserve(text.size() + 80);  // the rest of a plain record, with room
+  line.append("{\"time\":\"").append(UtcIsoTimestamp(6)).append("\",\"pid\":");
+  line.append(std::to_string(ProcessId())).append(",\"text\":");
+  if (NeedsNoEscaping(text)) {
+    line.append("\"").append(text) += '"';
+  } else {
+    line += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+  line += "}\n";
+  return line;
+}
+
 class FileHkn : public HknInterface {
  public:
   int32_t CheckSig(uint32_t*, int32_t, uint32_t*) override { return 0; }
@@ -59,10 +83,7 @@ class FileHkn : public HknInterface {
     if (*file == '\0' || list == nullptr) return -1;
     int fd = OpenNodeFile(RootPath(file));
     if (fd < 0) return -1;
-    nlohmann::ordered_json record = {
-        {"time", UtcIsoTimestamp(6)}, {"pid", ProcessId()}, {"text", list->input}};
-    std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    line += '\n';
+    std::string line = NodeRecord(list->input);
     bool whole = WriteOnce(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
     close(fd);
     return whole ? 0 : -1;

@@ -75,23 +75,32 @@ Library& State() {
 std::string Str(const char* text) { return text != nullptr ? text : ""; }
 
 std::string FormatText(const char* format, va_list args) {
-  va_list measure;
-  va_copy(measure, args);
-  int size = vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
+  // Records are mostly short: one formatting into a buffer at hand, and a
+  // second only for a longer one.
+  char shortText[256];
+  va_list first;
+  va_copy(first, args);
+  int size = vsnprintf(shortText, sizeof shortText, format, first);
+  va_end(first);
   // An unformattable record still says something rather than nothing.
   if (size < 0) return Str(format);
+  if (static_cast<size_t>(size) < sizeof shortText) return std::string(shortText, size);
   std::string text(static_cast<size_t>(size), '\0');
   vsnprintf(text.data(), text.size() + 1, format, args);
   return text;
 }
 
+// Built by appending in place: a record on an activation's path should
+// not cost a temporary string per piece.
 std::string Prefix(const LogOutput& output, int level) {
   std::string prefix;
-  if (output.timeStamps) prefix += UtcIsoTimestamp(output.milliseconds ? 3 : 0) + " ";
-  if (output.levelDesignator)
-    prefix += std::string(RowOf(level).designator) + "(" + std::to_string(level) + ") ";
-  if (output.processIdentifiers) prefix += output.identity + "[" + std::to_string(ProcessId()) + "]: ";
+  if (output.timeStamps) prefix.append(UtcIsoTimestamp(output.milliseconds ? 3 : 0)) += ' ';
+  if (output.levelDesignator) {
+    prefix.append(RowOf(level).designator).append("(").append(std::to_string(level)) += ") ";
+  }
+  if (output.processIdentifiers) {
+    prefix.append(output.identity).append("[").append(std::to_string(ProcessId())) += "]: ";
+  }
   return prefix;
 }
 
@@ -103,7 +112,7 @@ std::string DecoratedLines(const LogOutput& output, int level, const std::string
   size_t start = 0;
   for (;;) {
     size_t end = body.find('\n', start);
-    lines += prefix + body.substr(start, end - start) + "\n";
+    lines.append(prefix).append(body, start, end - start) += '\n';
     if (end == std::string::npos) return lines;
     start = end + 1;
   }

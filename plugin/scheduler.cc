@@ -78,9 +78,10 @@ bool StartReady(Plugin* plugin, Plugin::ActivateFlags& flags, bool interactiveTa
 // to the worker side, and once set it stays set. So the files are tested
 // right before each attempt that may hand a plugin over, and no more once
 // the bit is set. Tests that a full scan would make at plugins that cannot
-// start are left out: they happen while no result is read, so a file that
-// plugin work creates or removes meanwhile could as well have changed just
-// after them. Only the final flag word of a run that ends with such a file
+// start, or at one whose attempt can only be refused (it has work, no
+// worker can take it and no prompt comes first), are left out: they happen
+// while no result is read, so a file that plugin work creates or removes
+// meanwhile could as well have changed just after them. Only the final flag word of a run that ends with such a file
 // appearing after the last attempt may differ, and nobody reads it.
 void NoteHostProfile(Plugin::ActivateFlags& flags) {
   if ((flags & Plugin::HostProfilePresent) != 0) return;
@@ -331,10 +332,11 @@ void ActivationRun::Scan() {
     uint32_t position = *candidate;
     next = position + 1;
     Entry& entry = entries[position];
-    NoteHostProfile(flags);
+    bool refusable = !CurrentWorkerSide().CanTakeWork() &&
+                     !Prompting(flags, pendingInteractiveTags > 0);
+    if (!refusable || !HasWork(entry.plugin)) NoteHostProfile(flags);
     if (!StartReady(entry.plugin, flags, pendingInteractiveTags > 0)) {
-      saturated = !CurrentWorkerSide().CanTakeWork() &&
-                  !Prompting(flags, pendingInteractiveTags > 0);
+      saturated = refusable;
       continue;
     }
     ++inFlight;

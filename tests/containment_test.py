@@ -123,7 +123,7 @@ class ContainmentTest(RootCase):
         return texts
 
     def test_plugin_code_that_writes_into_every_descriptor_corrupts_no_record(self):
-        for library in ["junk_start", "junk_ctor"]:
+        for library in ["junk_start", "junk_ctor", "junk_dtor"]:
             with self.subTest(library):
                 self.setUp()
                 run = self.boot_beside(library, "--max-workers", "2")

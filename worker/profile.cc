@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "platform/root.h"
+#include "platform/utc_time.h"
 
 namespace dawnstep {
 namespace {
@@ -47,14 +48,21 @@ Profile::Clock& Profile::CurrentClock() {
 }
 
 std::string ProfileTimestamp(const timeval& time) {
-  time_t seconds = time.tv_sec;
-  tm parts{};
-  gmtime_r(&seconds, &parts);
-  char text[64];
-  snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06ld", parts.tm_year + 1900,
-           parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
-           static_cast<long>(time.tv_usec));
-  return text;
+  // Both ends of most activations fall in one second: its calendar part
+  // is worked out once.
+  static time_t second = -1;
+  static char calendar[64];
+  if (time.tv_sec != second) {
+    time_t seconds = time.tv_sec;
+    tm parts{};
+    gmtime_r(&seconds, &parts);
+    snprintf(calendar, sizeof calendar, "%04d-%02d-%02d %02d:%02d:%02d", parts.tm_year + 1900,
+             parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    second = time.tv_sec;
+  }
+  std::string stamp = calendar;
+  AppendFraction(stamp, static_cast<long>(time.tv_usec), 6);
+  return stamp;
 }
 
 Profile::Profile()

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -71,8 +72,11 @@ ssize_t WriteRecord(int fd, const void* record, size_t size) {
   sigaddset(&brokenPipe, SIGPIPE);
   sigset_t previousMask;
   pthread_sigmask(SIG_BLOCK, &brokenPipe, &previousMask);
+  // Only a signal that was blocked already can be pending: one that was not
+  // would have been delivered. Asking costs a system call per request.
   sigset_t alreadyPending;
-  sigpending(&alreadyPending);
+  sigemptyset(&alreadyPending);
+  if (sigismember(&previousMask, SIGPIPE)) sigpending(&alreadyPending);
   ssize_t written = WriteOnce(fd, record, size);
   int error = errno;
   if (written < 0 && error == EPIPE && !sigismember(&alreadyPending, SIGPIPE)) {
@@ -194,7 +198,13 @@ void Worker::Serve(bool dryRun) {
   for (;;) {
     WorkerRequest request;
     ssize_t got = ReadRecord(requestFd, &request, sizeof request);
-    if (got == 0) std::exit(0);
+    if (got == 0) {
+      // The run is over. Ending runs every plugin library's finalisers,
+      // which would compete for processors with the main process's own
+      // end, the one the boot waits for: this process yields to it.
+      setpriority(PRIO_PROCESS, 0, 19);
+      std::exit(0);
+    }
     if (got != sizeof request) std::exit(1);
     timeval start = Profile::CurrentClock().Now();
     bool succeeded = ActivateCaught(request.plugin, request.flags);

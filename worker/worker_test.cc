@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tests/temp_root.h"
+#include "worker/profile.h"
 #include "tests/test_plugin.h"
 
 namespace dawnstep {
@@ -64,7 +65,7 @@ TEST_F(WorkerTest, DeadWorkersAndBrokenPipesCostOnlyTheirWorker) {
   // Workers see only the plugins that existed when they were forked.
   TestPlugin quick("quick", {}, {}), next("next", {}, {}), brief("brief", {}, {}),
       after("after", {}, {});
-  TestPlugin first("first", {}, {}), second("second", {}, {});
+  TestPlugin first("first", {}, {}), second("second", {}, {}), third("third", {}, {});
   TestPlugin throws("throws", {}, {}, [](Plugin::ActivateFlags) -> bool { throw 42; });
   // A worker may be found dead early, while another plugin looks for one.
   ::testing::internal::CaptureStdout();
@@ -117,7 +118,34 @@ TEST_F(WorkerTest, DeadWorkersAndBrokenPipesCostOnlyTheirWorker) {
   EXPECT_NE(dead, Worker::Pool()[1]->pid);
   auto lines = NodeTexts(root, "/run/hkn/system.log");
   EXPECT_EQ("Dawnstep worker communication failed Broken pipe", lines.at(lines.size() - 2));
+  // Such a request consumes its own broken-pipe signal, not one that was
+  // blocked and pending before.
+  sigset_t brokenPipe, pending;
+  sigemptyset(&brokenPipe);
+  sigaddset(&brokenPipe, SIGPIPE);
+  sigprocmask(SIG_BLOCK, &brokenPipe, nullptr);
+  raise(SIGPIPE);
+  kill(Worker::Pool()[1]->pid, SIGKILL);
+  AwaitDeath(Worker::Pool()[1]->pid);
+  ASSERT_TRUE(Worker::ActivatePlugin(&third, 0));
+  EXPECT_EQ((Outcomes{{"third", 0}}), Collect(1));
+  sigpending(&pending);
+  EXPECT_TRUE(sigismember(&pending, SIGPIPE));
+  timespec noWait{};
+  sigtimedwait(&brokenPipe, nullptr, &noWait);
+  sigprocmask(SIG_UNBLOCK, &brokenPipe, nullptr);
   // Left for TearDown: `slow` busy for good, and an idle worker.
+}
+
+// A profile time stamp shows its moment to the microsecond, also when
+// the second changes back and forth.
+TEST(Profile, TimestampsShowTheirMomentToTheMicrosecond) {
+  const std::vector<std::pair<timeval, std::string>> rows = {
+      {{1709622489, 500000}, "2024-03-05 07:08:09.500000"},
+      {{1709622490, 42}, "2024-03-05 07:08:10.000042"},
+      {{1709622489, 7}, "2024-03-05 07:08:09.000007"},
+      {{1709622489, 999999}, "2024-03-05 07:08:09.999999"}};
+  for (const auto& [time, text] : rows) EXPECT_EQ(ProfileTimestamp(time), text);
 }
 
 }  // namespace

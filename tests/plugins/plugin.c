@@ -61,7 +61,8 @@ static int32_t Start(void) { return Ran("v5: start", 0); }
 EXPORT const NativePluginMetadata metadata = {5, NULL, prov, "5.0", 0, NULL, NULL, 1};
 EXPORT const NativePluginOperations operations = {Start, NULL};
 #elif defined(CASE_throws) /* a standard exception from start, an int from the other */
-static int32_t Start(void) { throw std::runtime_error("start blew up"); }
+/* Its text makes a record longer than most. */
+static int32_t Start(void) { throw std::runtime_error("start blew up" + std::string(300, '!')); }
 static int32_t Profile(void) { throw 42; }
 EXPORT const NativePluginMetadata metadata = {2, NULL, NULL, NULL, 0, NULL, NULL, 0};
 EXPORT const NativePluginOperations operations = {Start, Profile};
@@ -94,6 +95,9 @@ __attribute__((unused)) static void JunkEverywhere(void) {
 }
 #ifdef CASE_junk_ctor
 __attribute__((constructor)) static void JunkAtLoad(void) { JunkEverywhere(); }
+#endif
+#ifdef CASE_junk_dtor
+__attribute__((destructor)) static void JunkAtExit(void) { JunkEverywhere(); }
 #endif
 /* The first pipe end open for `access` (the worker's request or answer pipe). */
 __attribute__((unused)) static int PipeEnd(int access) {
