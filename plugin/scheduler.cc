@@ -81,8 +81,9 @@ bool StartReady(Plugin* plugin, Plugin::ActivateFlags& flags, bool interactiveTa
 // start, or at one whose attempt can only be refused (it has work, no
 // worker can take it and no prompt comes first), are left out: they happen
 // while no result is read, so a file that plugin work creates or removes
-// meanwhile could as well have changed just after them. Only the final flag word of a run that ends with such a file
-// appearing after the last attempt may differ, and nobody reads it.
+// meanwhile could as well have changed just after them. Only the final
+// flag word of a run that ends with such a file appearing after the last
+// attempt may differ, and nobody reads it.
 void NoteHostProfile(Plugin::ActivateFlags& flags) {
   if ((flags & Plugin::HostProfilePresent) != 0) return;
   if (PathExists(RootPath("/etc/corvane/hostprofile.xml")) ||
