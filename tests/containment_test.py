@@ -232,10 +232,13 @@ class ContainmentTest(RootCase):
         self.assertEqual(run.err.count("Worker (0) "), 3, run)
 
     def test_prompt_shows_control_characters_escaped(self):
-        self.root.write(f"{PLUGIN_DIR}/a\x1bb.json", '{"metadata": {"provides": [], '
+        self.root.write(f"{PLUGIN_DIR}/a\x1bb c.json", '{"metadata": {"provides": [], '
                         '"requires": [], "version": 1}, "operations": {"start": ["t c"]}}')
         run = self.root.run("--interactive", stdin="s")
-        self.assertIn("a\\x1bb", run.out)
+        self.assertIn("a\\x1bb c", run.out)
+        # Standard input that cannot be read answers nothing: the run goes on unprompted.
+        run = self.root.run("-c", 'exec "$0" "$@" </', BINARY, "--interactive", program="/bin/sh", timeout=20)
+        self.assertIn("Dawnstep plugin a\x1bb c activated.", self.root.node("log"))
 
 
 if __name__ == "__main__":
