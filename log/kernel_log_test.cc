@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "platform/hkn.h"
@@ -67,6 +68,18 @@ TEST(KernelLog, ANodeRecordIsOneEscapedJsonLine) {
       R"("text":"say \\"hi\\" \\\\ \\t\\u0001 caf\xef\xbf\xbd"\}\n)");
   EXPECT_TRUE(std::regex_match(root.ReadFile("/run/hkn/system.log"), record))
       << root.ReadFile("/run/hkn/system.log");
+}
+
+// A node the host does not have takes no record, and nothing is made for
+// it: not even on a root that does not exist yet.
+TEST(KernelLog, AnUnknownNodeIsRefused) {
+  testing::TempRoot root;
+  setenv("DAWNSTEP_ROOT", root.Path("/fresh").c_str(), 1);
+  HKN_ParamList* list = HKN_ParamListCreate(0, 1);
+  HKN_ParamListAddString(list, "text");
+  EXPECT_NE(HKN_Set(0x999, nullptr, list, nullptr, 0), 0);
+  HKN_ParamListDestroy(list);
+  EXPECT_FALSE(std::filesystem::exists(root.Path("/fresh")));
 }
 
 }  // namespace
